@@ -7,9 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <span>
 #include <vector>
+
+#include <sanitizer/allocator_interface.h>
 
 #include "model/archive.h"
 #include "model/columns.h"
@@ -18,37 +19,31 @@
 
 namespace {
 
-// Bytes allocated and not yet freed while one input is read, and the most seen for it.
+// Bytes allocated and not yet freed while one input is read, and the most seen for it, kept by
+// the sanitizer allocator's hooks so that every way of allocating is counted.
 std::atomic<std::size_t> g_live{0};
 std::atomic<std::size_t> g_peak{0};
 std::atomic<bool> g_counting{false};
 
-void* CountedAlloc(std::size_t size) {
-    // A header in front of each block remembers its size for the matching delete.
-    void* raw = std::malloc(size + 16);
-    if (raw == nullptr) {
-        throw std::bad_alloc();
-    }
-    *static_cast<std::size_t*>(raw) = size;
-    if (g_counting.load(std::memory_order_relaxed)) {
-        const std::size_t live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
-        std::size_t peak = g_peak.load(std::memory_order_relaxed);
-        while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-        }
-    }
-    return static_cast<char*>(raw) + 16;
-}
-
-void CountedFree(void* p) {
-    if (p == nullptr) {
+void OnMalloc(const volatile void*, std::size_t size) {
+    if (!g_counting.load(std::memory_order_relaxed)) {
         return;
     }
-    void* raw = static_cast<char*>(p) - 16;
-    const std::size_t size = *static_cast<std::size_t*>(raw);
-    if (g_counting.load(std::memory_order_relaxed)) {
-        g_live.fetch_sub(size, std::memory_order_relaxed);
+    const std::size_t live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
+    std::size_t peak = g_peak.load(std::memory_order_relaxed);
+    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
     }
-    std::free(raw);
+}
+
+void OnFree(const volatile void* p) {
+    if (!g_counting.load(std::memory_order_relaxed) || p == nullptr) {
+        return;
+    }
+    const std::size_t size = __sanitizer_get_allocated_size(const_cast<const void*>(p));
+    std::size_t live = g_live.load(std::memory_order_relaxed);
+    // Blocks allocated before counting began may be freed while it runs.
+    while (!g_live.compare_exchange_weak(live, live >= size ? live - size : 0)) {
+    }
 }
 
 const ClassRegistry& Classes() {
@@ -69,15 +64,13 @@ void ReadDocumentBody(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-void* operator new(std::size_t size) { return CountedAlloc(size); }
-void* operator new[](std::size_t size) { return CountedAlloc(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { CountedFree(p); }
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+    Classes();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    Classes();
     g_live = 0;
     g_peak = 0;
     g_counting = true;

@@ -1,0 +1,33 @@
+#pragma once
+// The signal generators of the simulated items. Every value is a pure function of the
+// simulated time (milliseconds since the simulator started) and, for the random signal, of
+// the seed, so that a test can predict what the server reports at any moment.
+
+#include <cstdint>
+
+#include "com/variant.h"
+
+enum class SignalKind {
+    Static,       // not generated: the item holds what was last written to it
+    Ramp,         // VT_R8: t seconds, wrapping at 100 ((ms mod 100000) / 1000)
+    Sine,         // VT_R8: 10 * sin(2 pi t / 10)
+    Random,       // VT_I4: 0..999, drawn from (seed, milliseconds)
+    Square,       // VT_BOOL: false for 5 s, then true for 5 s, and so on
+    Counter,      // VT_UI4: whole seconds elapsed
+    Toggle,       // VT_BOOL: false for 1 s, then true for 1 s, and so on
+    Text,         // VT_BSTR: "Alpha", "Beta", "Gamma", "Delta", each for 2 s, cycling
+    Temperature,  // VT_R8: 20 + 5 * sin(2 pi t / 60)
+    Pressure,     // VT_R4: 1013.25 + 2.5 * sin(2 pi t / 30)
+    Load,         // VT_R8: t + index
+};
+
+// The type a generator produces (VT_EMPTY for Static).
+VARTYPE SignalType(SignalKind kind);
+
+// Writes the signal's value at the given time into out, which must hold nothing that needs
+// freeing. index is the item's number for Load; ignored by the others.
+HRESULT EvaluateSignal(SignalKind kind, std::uint64_t milliseconds, std::uint32_t seed,
+                       std::uint32_t index, VARIANT* out);
+
+// The random signal's value, for tests that predict it.
+std::int32_t RandomSignalValue(std::uint32_t seed, std::uint64_t milliseconds);

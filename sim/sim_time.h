@@ -1,0 +1,20 @@
+#pragma once
+// Simulated time: milliseconds since the simulator started, which is 2026-01-01 00:00:00 UTC,
+// and the update rates groups run at.
+
+#include <cstdint>
+
+#include "com/types.h"
+
+// 2026-01-01 00:00:00 UTC in 100-nanosecond intervals since 1601-01-01.
+inline constexpr std::uint64_t kSimEpochFileTime = 134116992000000000ULL;
+
+FILETIME SimFileTime(std::uint64_t milliseconds);
+
+// Update rates the server runs groups at: multiples of 10 ms from 100 ms to one day. A request
+// is revised up to the next supported rate (0, "as fast as possible", gives the fastest),
+// anything over a day down to a day.
+inline constexpr DWORD kFastestUpdateRate = 100;
+inline constexpr DWORD kUpdateRateStep = 10;
+inline constexpr DWORD kSlowestUpdateRate = 24 * 60 * 60 * 1000;
+DWORD ReviseUpdateRate(DWORD requested);

@@ -8,4 +8,4 @@ cmake --build --preset release
 config=${1:-examples/demo.tgv}
 echo "The desktop application is not part of this build yet."
 echo "When it is, this command registers opcsim and starts opctagvista on $config."
-echo "Until then: build/release/tools/tgvtool and the test suite (./test.sh)."
+echo "Until then: build/release/tools/tgvtool (check, resave, dump) and the test suite (./test.sh)."

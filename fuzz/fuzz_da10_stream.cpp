@@ -2,42 +2,16 @@
 // the format, the rest is the block. The decoder must never read outside the block, never
 // crash, leak or allocate far beyond the block's size, and hand back consistent arrays.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include <sanitizer/allocator_interface.h>
-
+#include "fuzz/allocation_meter.h"
 #include "opc/da10_stream.h"
 
 namespace {
-
-std::atomic<std::size_t> g_live{0};
-std::atomic<std::size_t> g_peak{0};
-std::atomic<bool> g_counting{false};
-
-void OnMalloc(const volatile void*, std::size_t size) {
-    if (!g_counting.load(std::memory_order_relaxed)) {
-        return;
-    }
-    const std::size_t live = g_live.fetch_add(size, std::memory_order_relaxed) + size;
-    std::size_t peak = g_peak.load(std::memory_order_relaxed);
-    while (live > peak && !g_peak.compare_exchange_weak(peak, live)) {
-    }
-}
-
-void OnFree(const volatile void* p) {
-    if (!g_counting.load(std::memory_order_relaxed) || p == nullptr) {
-        return;
-    }
-    const std::size_t size = __sanitizer_get_allocated_size(const_cast<const void*>(p));
-    std::size_t live = g_live.load(std::memory_order_relaxed);
-    while (!g_live.compare_exchange_weak(live, live >= size ? live - size : 0)) {
-    }
-}
 
 void Check(bool condition, const char* what) {
     if (!condition) {
@@ -49,7 +23,7 @@ void Check(bool condition, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    __sanitizer_install_malloc_and_free_hooks(OnMalloc, OnFree);
+    allocation_meter::Install();
     return 0;
 }
 
@@ -60,9 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Da10Format format = static_cast<Da10Format>(data[0] % 3);
     // The block in a buffer of its own exact size, so any read past it is caught.
     const std::vector<std::uint8_t> block(data + 1, data + size);
-    g_live = 0;
-    g_peak = 0;
-    g_counting = true;
+    allocation_meter::Start();
     {
         const Da10Stream stream = DecodeDa10Stream(block.data(), block.size(), format);
         const std::size_t n = stream.clientHandles.size();
@@ -79,13 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         Check(stream.accepted || n == 0, "items of an ignored block");
     }
-    g_counting = false;
     // Each header yields one VARIANT and a few words; strings are copies of the block's bytes.
-    const std::size_t limit = 16 * size + (64u << 10);
-    if (g_peak > limit) {
-        std::fprintf(stderr, "decoding %zu bytes allocated %zu bytes at peak\n", size,
-                     g_peak.load());
-        std::abort();
-    }
+    allocation_meter::StopAndCheck(size, 16 * size + (64u << 10));
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "document/offline_doc.h"
+#include "fuzz/allocation_meter.h"
 
 namespace {
 
@@ -21,9 +22,18 @@ namespace {
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    allocation_meter::Install();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     COfflineDoc doc;
+    allocation_meter::Start();
     const std::string message = doc.OpenBytes(std::span<const std::uint8_t>(data, size), "input");
+    // Records cost a few hundred bytes of memory for a few dozen bytes of input; the document's
+    // fixed parts (column sets, class tables) need a little more.
+    allocation_meter::StopAndCheck(size, 64 * size + (256u << 10));
     if (!message.empty()) {
         if (message != "Unexpected file format." && message != "Failed to open document.") {
             Fail("unexpected refusal", message);

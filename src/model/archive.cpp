@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 
@@ -128,10 +129,7 @@ CArchive::CArchive(std::span<const std::uint8_t> input, const ClassRegistry& cla
     : loading_(true),
       classes_(&classes),
       readAt_(input.data()),
-      readEnd_(input.data() + input.size()) {
-    loadChunks_.push_back(std::make_unique_for_overwrite<LoadEntry[]>(kLoadChunkMask + 1));
-    Entry(0) = {nullptr, nullptr};  // no object
-}
+      readEnd_(input.data() + input.size()) {}
 
 namespace {
 
@@ -159,6 +157,7 @@ CArchive::CArchive() : loading_(false) {
 }
 
 CArchive::~CArchive() {
+    ReleaseBlocks(0);
     if (markSerial_ != 0) {
         g_marksTaken.store(false, std::memory_order_release);
     }
@@ -170,6 +169,54 @@ void CArchive::Fail(CArchiveException::Cause cause) {
 
 // ---- the output buffer ----
 
+namespace {
+
+// Output grows in blocks that double from kFirstBlock up to kBlock bytes, then stay at kBlock.
+constexpr std::size_t kFirstBlock = std::size_t{64} * 1024;
+constexpr std::size_t kBlock = std::size_t{1024} * 1024;
+// Full-size blocks of finished storing archives are kept for the next ones, up to this many
+// bytes: a large configuration is saved again and again, and writing into fresh memory costs a
+// page fault every 4 KiB, about as much again as producing the bytes.
+constexpr std::size_t kKeptBytes = std::size_t{64} * 1024 * 1024;
+
+class KeptBlocks {
+  public:
+    // A kept block of kBlock bytes, or null.
+    std::unique_ptr<std::uint8_t[]> Take() {
+        std::lock_guard guard(lock_);
+        if (blocks_.empty()) {
+            return nullptr;
+        }
+        std::unique_ptr<std::uint8_t[]> block = std::move(blocks_.back());
+        blocks_.pop_back();
+        return block;
+    }
+
+    // Keeps a block of kBlock bytes, or frees it when enough are kept.
+    void Give(std::unique_ptr<std::uint8_t[]> block) {
+        std::lock_guard guard(lock_);
+        if (blocks_.size() < kKeptBytes / kBlock) {
+            blocks_.push_back(std::move(block));
+        }
+    }
+
+  private:
+    std::mutex lock_;
+    std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+};
+
+KeptBlocks& Kept() {
+    // Never destroyed, so that an archive that outlives the end of main still finds it.
+    static union Immortal {
+        Immortal() : kept() {}
+        ~Immortal() {}
+        KeptBlocks kept;
+    } immortal;
+    return immortal.kept;
+}
+
+}  // namespace
+
 void CArchive::MakeRoom(std::size_t size) {
     if (loading_) {
         Fail(CArchiveException::readOnly);
@@ -177,19 +224,35 @@ void CArchive::MakeRoom(std::size_t size) {
     if (static_cast<std::size_t>(writeEnd_ - writeAt_) >= size) {
         return;
     }
-    constexpr std::size_t kFirstBlock = std::size_t{64} * 1024;
-    constexpr std::size_t kLargestBlock = std::size_t{8} * 1024 * 1024;
     std::size_t next = kFirstBlock;
     if (!blocks_.empty()) {
         Block& current = blocks_.back();
         current.used = static_cast<std::size_t>(writeAt_ - current.data.get());
-        next = std::min(2 * current.size, kLargestBlock);
+        next = std::min(2 * current.size, kBlock);
     }
-    next = std::max(next, size);
-    // Blocks are not cleared first: every byte is written before it is gathered.
-    blocks_.push_back({std::make_unique_for_overwrite<std::uint8_t[]>(next), next, 0});
+    // Blocks are not cleared first: every byte is written before it is read.
+    std::unique_ptr<std::uint8_t[]> data;
+    if (size <= kBlock) {
+        data = Kept().Take();
+    }
+    if (data != nullptr) {
+        next = kBlock;
+    } else {
+        next = std::max(next, size);
+        data = std::make_unique_for_overwrite<std::uint8_t[]>(next);
+    }
+    blocks_.push_back({std::move(data), next, 0});
     writeAt_ = blocks_.back().data.get();
     writeEnd_ = writeAt_ + next;
+}
+
+void CArchive::ReleaseBlocks(std::size_t keep) const {
+    for (std::size_t i = keep; i < blocks_.size(); ++i) {
+        if (blocks_[i].size == kBlock) {
+            Kept().Give(std::move(blocks_[i].data));
+        }
+    }
+    blocks_.resize(std::min(keep, blocks_.size()));
 }
 
 void CArchive::Reserve(std::size_t bytes) {
@@ -200,8 +263,7 @@ void CArchive::Gather() const {
     if (blocks_.empty()) {
         return;
     }
-    Block& current = blocks_.back();
-    current.used = static_cast<std::size_t>(writeAt_ - current.data.get());
+    blocks_.back().used = static_cast<std::size_t>(writeAt_ - blocks_.back().data.get());
     if (out_.empty()) {
         std::size_t total = 0;
         for (const Block& b : blocks_) {
@@ -213,12 +275,14 @@ void CArchive::Gather() const {
         out_.insert(out_.end(), b.data.get(), b.data.get() + b.used);
     }
     // The current block is emptied and kept for what is written next.
-    Block keep = std::move(current);
-    blocks_.clear();
-    keep.used = 0;
-    writeAt_ = keep.data.get();
-    writeEnd_ = writeAt_ + keep.size;
-    blocks_.push_back(std::move(keep));
+    if (blocks_.size() > 1) {
+        std::swap(blocks_.front(), blocks_.back());
+        ReleaseBlocks(1);
+    }
+    Block& current = blocks_.front();
+    current.used = 0;
+    writeAt_ = current.data.get();
+    writeEnd_ = writeAt_ + current.size;
 }
 
 const std::vector<std::uint8_t>& CArchive::Bytes() const {
@@ -228,7 +292,7 @@ const std::vector<std::uint8_t>& CArchive::Bytes() const {
 
 std::vector<std::uint8_t> CArchive::TakeBytes() {
     Gather();
-    blocks_.clear();
+    ReleaseBlocks(0);
     writeAt_ = nullptr;
     writeEnd_ = nullptr;
     std::vector<std::uint8_t> bytes = std::move(out_);
@@ -359,8 +423,14 @@ void CArchive::WriteClass(const CRuntimeClass& cls) {
     if (loading_) {
         Fail(CArchiveException::generic);
     }
+    // Objects of one class mostly follow each other: the class written last is tried first.
+    if (lastClass_.cls == &cls) {
+        WriteIndexTag(lastClass_.index, true);
+        return;
+    }
     for (const StoredClass& known : storeClasses_) {
         if (known.cls == &cls) {
+            lastClass_ = known;
             WriteIndexTag(known.index, true);
             return;
         }
@@ -375,36 +445,46 @@ void CArchive::WriteClass(const CRuntimeClass& cls) {
     WriteWord(static_cast<std::uint16_t>(cls.name.size()));
     PutBytes(cls.name.data(), cls.name.size());
     storeClasses_.push_back({&cls, index});
+    lastClass_ = storeClasses_.back();
 }
 
 void CArchive::WriteObject(const CObject* obj) {
-    if (loading_) {
-        Fail(CArchiveException::readOnly);
-    }
     if (obj == nullptr) {
+        if (loading_) {
+            Fail(CArchiveException::readOnly);
+        }
         WriteWord(kNullTag);
         return;
     }
+    if (BeginObject(*obj, *obj->GetRuntimeClass())) {
+        // Serialize serves both directions; in the storing direction it only reads the object.
+        const_cast<CObject*>(obj)->Serialize(*this);
+    }
+}
+
+bool CArchive::BeginObject(const CObject& obj, const CRuntimeClass& cls) {
+    if (loading_) {
+        Fail(CArchiveException::readOnly);
+    }
     if (markSerial_ != 0) {
-        const std::uint64_t mark = obj->archiveMark_;
+        const std::uint64_t mark = obj.archiveMark_;
         if ((mark >> kMarkIndexBits) == markSerial_) {
             WriteIndexTag(static_cast<std::uint32_t>(mark & kMarkIndexMask), false);
-            return;
+            return false;
         }
-        WriteClass(*obj->GetRuntimeClass());
-        obj->archiveMark_ = (markSerial_ << kMarkIndexBits) | NextIndex();
+        WriteClass(cls);
+        obj.archiveMark_ = (markSerial_ << kMarkIndexBits) | NextIndex();
     } else {
         // The slot stays valid across WriteClass, which does not touch the object map.
-        std::uint32_t& slot = storeObjects_->Slot(obj);
+        std::uint32_t& slot = storeObjects_->Slot(&obj);
         if (slot != 0) {
             WriteIndexTag(slot, false);
-            return;
+            return false;
         }
-        WriteClass(*obj->GetRuntimeClass());
+        WriteClass(cls);
         slot = NextIndex();
     }
-    // Serialize serves both directions; in the storing direction it only reads the object.
-    const_cast<CObject*>(obj)->Serialize(*this);
+    return true;
 }
 
 // ---- object references, loading ----
@@ -442,7 +522,7 @@ const CRuntimeClass& CArchive::ReadClassRecord() {
             storedSchemas_.push_back({cls, schema});
         }
     }
-    AddLoadEntry(cls, nullptr);
+    loadClasses_.push_back({NextIndex(), cls});
     return *cls;
 }
 
@@ -451,10 +531,18 @@ const CRuntimeClass& CArchive::ResolveClass(std::uint16_t tag, std::uint32_t val
         return ReadClassRecord();
     }
     const std::uint32_t index = value & ~kBigClassTag;
-    if (index == 0 || index >= mapCount_ || Entry(index).cls == nullptr) {
+    const CRuntimeClass* cls = LoadedClassAt(index);
+    if (cls == nullptr) {
         Fail(CArchiveException::badIndex);
     }
-    return *Entry(index).cls;
+    return *cls;
+}
+
+std::uint32_t CArchive::ReadTag(std::uint16_t& tag) {
+    // A word tag carries the class bit in bit 15, the big tag in bit 31 of the value after it.
+    tag = ReadWord();
+    return tag == kBigTag ? ReadDWord()
+                          : ((tag & std::uint32_t{kClassTag}) << 16) | (tag & 0x7FFFu);
 }
 
 CObject* CArchive::ReadObject(std::unique_ptr<CObject>& created) {
@@ -466,19 +554,19 @@ CObject* CArchive::ReadObjectAs(std::unique_ptr<CObject>& created,
     if (!loading_) {
         Fail(CArchiveException::writeOnly);
     }
-    const std::uint16_t tag = ReadWord();
-    const std::uint32_t value =
-        tag == kBigTag ? ReadDWord() : ((tag & std::uint32_t{kClassTag}) << 16) | (tag & 0x7FFFu);
+    std::uint16_t tag = 0;
+    const std::uint32_t value = ReadTag(tag);
     if ((value & kBigClassTag) == 0) {
         if (value == 0) {
             return nullptr;
         }
         // Only an object read earlier may be named again; a class index or the index of an
         // object that was destroyed is as wrong as one beyond the table.
-        if (value >= mapCount_ || Entry(value).obj == nullptr) {
+        CObject* earlier = LoadedObjectAt(value);
+        if (earlier == nullptr) {
             Fail(CArchiveException::badIndex);
         }
-        return Entry(value).obj;
+        return earlier;
     }
     const CRuntimeClass& cls = ResolveClass(tag, value);
     if (cls.create == nullptr) {
@@ -491,49 +579,80 @@ CObject* CArchive::ReadObjectAs(std::unique_ptr<CObject>& created,
     if ((accepts != nullptr && !accepts(obj.get())) || nesting_ >= kMaxNesting) {
         Fail(CArchiveException::badClass);
     }
-    const std::uint32_t index = AddLoadEntry(nullptr, obj.get());
+    const std::uint32_t index = NextIndex();
+    loadObjects_.push_back({index, obj.get()});
+    ReadImage(*obj, cls, index);
+    created = std::move(obj);
+    return created.get();
+}
+
+void CArchive::ReadInto(CObject& obj, const CRuntimeClass& expected) {
+    if (!loading_) {
+        Fail(CArchiveException::writeOnly);
+    }
+    std::uint16_t tag = 0;
+    const std::uint32_t value = ReadTag(tag);
+    if ((value & kBigClassTag) == 0) {
+        // Not a new object: as with ReadNew, an index that names no object is a bad index, and
+        // the null reference or an earlier object are the wrong kind.
+        if (value != 0 && LoadedObjectAt(value) == nullptr) {
+            Fail(CArchiveException::badIndex);
+        }
+        Fail(CArchiveException::badClass);
+    }
+    const CRuntimeClass& cls = ResolveClass(tag, value);
+    if (&cls != &expected || nesting_ >= kMaxNesting) {
+        Fail(CArchiveException::badClass);
+    }
+    ReadImage(obj, cls, NextIndex());
+}
+
+void CArchive::ReadImage(CObject& obj, const CRuntimeClass& cls, std::uint32_t index) {
     const std::uint32_t outerSchema = objectSchema_;
     objectSchema_ = StoredSchema(cls);
     ++nesting_;
     try {
-        obj->Serialize(*this);
+        obj.Serialize(*this);
     } catch (...) {
         --nesting_;
         objectSchema_ = outerSchema;
-        // The object and whatever it read are destroyed with it.
+        // The object is discarded with whatever it read, so nothing may name them again.
         ForgetFrom(index);
         throw;
     }
     --nesting_;
     objectSchema_ = outerSchema;
-    created = std::move(obj);
-    return created.get();
 }
 
 const CRuntimeClass& CArchive::ReadClass() {
     if (!loading_) {
         Fail(CArchiveException::writeOnly);
     }
-    const std::uint16_t tag = ReadWord();
-    const std::uint32_t value =
-        tag == kBigTag ? ReadDWord() : ((tag & std::uint32_t{kClassTag}) << 16) | (tag & 0x7FFFu);
+    std::uint16_t tag = 0;
+    const std::uint32_t value = ReadTag(tag);
     if ((value & kBigClassTag) == 0) {
         Fail(CArchiveException::badIndex);
     }
     return ResolveClass(tag, value);
 }
 
-std::uint32_t CArchive::AddLoadEntry(const CRuntimeClass* cls, CObject* obj) {
-    const std::uint32_t index = NextIndex();
-    if ((index & kLoadChunkMask) == 0) {
-        loadChunks_.push_back(std::make_unique_for_overwrite<LoadEntry[]>(kLoadChunkMask + 1));
-    }
-    Entry(index) = {cls, obj};
-    return index;
+const CRuntimeClass* CArchive::LoadedClassAt(std::uint32_t index) const {
+    const auto at =
+        std::lower_bound(loadClasses_.begin(), loadClasses_.end(), index,
+                         [](const LoadedClass& entry, std::uint32_t i) { return entry.index < i; });
+    return at != loadClasses_.end() && at->index == index ? at->cls : nullptr;
+}
+
+CObject* CArchive::LoadedObjectAt(std::uint32_t index) const {
+    const auto at = std::lower_bound(
+        loadObjects_.begin(), loadObjects_.end(), index,
+        [](const LoadedObject& entry, std::uint32_t i) { return entry.index < i; });
+    return at != loadObjects_.end() && at->index == index ? at->obj : nullptr;
 }
 
 void CArchive::ForgetFrom(std::uint32_t index) {
-    for (std::uint32_t i = index; i < mapCount_; ++i) {
-        Entry(i).obj = nullptr;
-    }
+    const auto from = std::lower_bound(
+        loadObjects_.begin(), loadObjects_.end(), index,
+        [](const LoadedObject& entry, std::uint32_t i) { return entry.index < i; });
+    loadObjects_.erase(from, loadObjects_.end());
 }

@@ -4,6 +4,7 @@
 // Windows-era program wrote.
 
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "model/object.h"
@@ -100,8 +102,93 @@ class CArchive {
     void WriteString(std::string_view s);
     void WriteCount(std::uint32_t n);
     void WriteObject(const CObject* obj);  // null writes the null reference
+    // WriteObject for an object of the final class T: the same bytes, with the class known and
+    // the image written without a virtual call, for the long lists of one class.
+    template <class T>
+    void WriteObjectOf(const T& obj) {
+        static_assert(std::is_final_v<T>, "the object's class must be T itself");
+        if (BeginObject(obj, T::runtimeClass)) {
+            const_cast<T&>(obj).T::Serialize(*this);
+        }
+    }
     // Writes a class reference alone: the class record the first time, its index afterwards.
     void WriteClass(const CRuntimeClass& cls);
+
+    // A run of primitives of known total size, written with one check of the room left instead
+    // of one per value: Claim(size) hands out exactly the next `size` output bytes, and the
+    // caller fills every one of them through the Packer before anything else is written.
+    class Packer {
+      public:
+        Packer(const Packer&) = delete;
+        Packer& operator=(const Packer&) = delete;
+        ~Packer() { assert(at_ == end_ && "a claimed run was not filled"); }
+
+        void Byte(std::uint8_t v) { Put(v); }
+        void Bool(bool v) { Put(static_cast<std::uint8_t>(v ? 1 : 0)); }
+        void Word(std::uint16_t v) { Put(v); }
+        void DWord(std::uint32_t v) { Put(v); }
+        void Long(std::int32_t v) { Put(static_cast<std::uint32_t>(v)); }
+        void Double(double v) { Put(std::bit_cast<std::uint64_t>(v)); }
+
+      private:
+        friend class CArchive;
+        Packer(std::uint8_t* at, std::uint8_t* end) : at_(at), end_(end) {}
+        template <class T>
+        void Put(T v) {
+            assert(static_cast<std::size_t>(end_ - at_) >= sizeof(T) && "claimed run overrun");
+            v = ToLittle(v);
+            std::memcpy(at_, &v, sizeof(T));
+            at_ += sizeof(T);
+        }
+        std::uint8_t* at_;
+        std::uint8_t* end_;
+    };
+    Packer Claim(std::size_t size) {
+        if (static_cast<std::size_t>(writeEnd_ - writeAt_) < size) [[unlikely]] {
+            MakeRoom(size);
+        }
+        std::uint8_t* const at = writeAt_;
+        writeAt_ += size;
+        return Packer(at, writeAt_);
+    }
+
+    // The reading counterpart: Take(size) consumes exactly the next `size` input bytes at once
+    // (the end-of-file error when fewer remain), and the Unpacker reads them back.
+    class Unpacker {
+      public:
+        Unpacker(const Unpacker&) = delete;
+        Unpacker& operator=(const Unpacker&) = delete;
+        ~Unpacker() { assert(at_ == end_ && "a taken run was not read"); }
+
+        std::uint8_t Byte() { return Get<std::uint8_t>(); }
+        bool Bool() { return Get<std::uint8_t>() != 0; }
+        std::uint16_t Word() { return Get<std::uint16_t>(); }
+        std::uint32_t DWord() { return Get<std::uint32_t>(); }
+        std::int32_t Long() { return static_cast<std::int32_t>(Get<std::uint32_t>()); }
+        double Double() { return std::bit_cast<double>(Get<std::uint64_t>()); }
+
+      private:
+        friend class CArchive;
+        Unpacker(const std::uint8_t* at, const std::uint8_t* end) : at_(at), end_(end) {}
+        template <class T>
+        T Get() {
+            assert(static_cast<std::size_t>(end_ - at_) >= sizeof(T) && "taken run overrun");
+            T v;
+            std::memcpy(&v, at_, sizeof(T));
+            at_ += sizeof(T);
+            return ToLittle(v);
+        }
+        const std::uint8_t* at_;
+        const std::uint8_t* end_;
+    };
+    Unpacker Take(std::size_t size) {
+        if (static_cast<std::size_t>(readEnd_ - readAt_) < size) [[unlikely]] {
+            ShortRead();
+        }
+        const std::uint8_t* const at = readAt_;
+        readAt_ += size;
+        return Unpacker(at, readAt_);
+    }
 
     std::uint8_t ReadByte() { return Get<std::uint8_t>(); }
     bool ReadBool() { return Get<std::uint8_t>() != 0; }  // any non-zero byte is true
@@ -133,6 +220,16 @@ class CArchive {
             throw CArchiveException(CArchiveException::badClass);
         }
         return std::unique_ptr<T>(static_cast<T*>(created.release()));
+    }
+
+    // Reads an object reference that must introduce a new object of exactly class T, into
+    // `obj`, an object the caller already holds (an element of a container), instead of
+    // creating one; otherwise as ReadNew. Since the caller's storage may move the object, the
+    // index table keeps no pointer to it: a later reference to it is a bad index. On an error
+    // `obj` may be partly read.
+    template <class T>
+    void ReadNewInto(T& obj) {
+        ReadInto(obj, T::runtimeClass);
     }
 
     // The schema stored in the file for the class of the object being read, when it differs
@@ -184,10 +281,21 @@ class CArchive {
 
     // ReadObject, refusing a new object whose class `accepts` rejects before reading its image.
     CObject* ReadObjectAs(std::unique_ptr<CObject>& created, bool (*accepts)(const CObject*));
+    // Writes the reference to obj, of class cls; true when its image must follow (the object is
+    // new to this archive).
+    bool BeginObject(const CObject& obj, const CRuntimeClass& cls);
+    void ReadInto(CObject& obj, const CRuntimeClass& expected);
+    // Reads a tag word, and the 32-bit value after a big tag; returns the index with the class
+    // mark in bit 31.
+    std::uint32_t ReadTag(std::uint16_t& tag);
+    // Reads the image of a new object of class cls entered in the index table under `index`.
+    void ReadImage(CObject& obj, const CRuntimeClass& cls, std::uint32_t index);
     [[noreturn]] static void Fail(CArchiveException::Cause cause);
     void MakeRoom(std::size_t size);
     [[noreturn]] void ShortRead() const;
     void Gather() const;
+    // Drops the output blocks from `keep` on; full-size ones are kept for later archives.
+    void ReleaseBlocks(std::size_t keep) const;
     void PutBytes(const void* data, std::size_t size);
     void WriteIndexTag(std::uint32_t index, bool isClass);
     std::uint32_t NextIndex();
@@ -219,20 +327,21 @@ class CArchive {
     std::uint32_t maxMapCount_ = kMaxMapCount;
     std::uint32_t mapCount_ = 1;  // the next index to give; 0 stands for no object
 
-    // Loading: the index table, shared by classes and objects. A class entry has `cls` set, an
-    // object entry `obj`; entry 0 and the entries of destroyed objects have neither.
-    struct LoadEntry {
+    // Loading: the index table, shared by classes and objects, as two lists in index order
+    // (looked up by binary search). An index with no entry in either names nothing that may be
+    // referred to: entry 0, an object read in place, an object that was destroyed.
+    struct LoadedClass {
+        std::uint32_t index;
         const CRuntimeClass* cls;
+    };
+    struct LoadedObject {
+        std::uint32_t index;
         CObject* obj;
     };
-    // Fixed-size chunks, so that a growing table never moves or copies its entries.
-    static constexpr unsigned kLoadChunkBits = 10;
-    static constexpr std::uint32_t kLoadChunkMask = (1u << kLoadChunkBits) - 1;
-    std::vector<std::unique_ptr<LoadEntry[]>> loadChunks_;
-    LoadEntry& Entry(std::uint32_t index) const {
-        return loadChunks_[index >> kLoadChunkBits][index & kLoadChunkMask];
-    }
-    std::uint32_t AddLoadEntry(const CRuntimeClass* cls, CObject* obj);
+    std::vector<LoadedClass> loadClasses_;
+    std::vector<LoadedObject> loadObjects_;
+    const CRuntimeClass* LoadedClassAt(std::uint32_t index) const;
+    CObject* LoadedObjectAt(std::uint32_t index) const;
     unsigned nesting_ = 0;  // objects being read, one inside the other
     struct ClassSchema {
         const CRuntimeClass* cls;
@@ -250,4 +359,5 @@ class CArchive {
         std::uint32_t index;
     };
     std::vector<StoredClass> storeClasses_;
+    StoredClass lastClass_{nullptr, 0};  // the class written last
 };

@@ -6,27 +6,14 @@
 
 namespace {
 
-// The calendar arithmetic runs in 64 bits: the fields may come from a damaged file, and no value
-// of a 32-bit field may overflow the intermediate products.
-
-// Julian Day Number of a proleptic Gregorian date (Fliegel and Van Flandern). There is no year
-// 0: year -1 is the year before year 1. Division truncates toward zero throughout.
-std::int64_t DayNumberOf(std::int64_t year, std::int64_t month, std::int64_t day) {
-    if (year < 0) {
-        ++year;
-    }
-    const std::int64_t a = (month - 14) / 12;
-    return day - 32075 + 1461 * (year + 4800 + a) / 4 + 367 * (month - 2 - a * 12) / 12 -
-           3 * ((year + 4900 + a) / 100) / 4;
-}
-
 struct CalendarDate {
     std::int32_t year = 0;
     std::int32_t month = 0;
     std::int32_t day = 0;
 };
 
-// The inverse of DayNumberOf; day number 0 stands for no date and gives zeros.
+// The inverse of clDateTime::DayNumberOf, in 64 bits for the same reason; day number 0 stands
+// for no date and gives zeros.
 CalendarDate DateOf(std::int32_t dayNumber) {
     if (dayNumber == 0) {
         return {};
@@ -46,6 +33,49 @@ CalendarDate DateOf(std::int32_t dayNumber) {
     }
     return {static_cast<std::int32_t>(year), static_cast<std::int32_t>(month),
             static_cast<std::int32_t>(day)};
+}
+
+// The day numbers FastDateOf serves: from late 4714 BC to about AD 269,000, every date a record
+// can sensibly hold. It agrees with DateOf from day number -68569 to 1063482989.
+constexpr std::int32_t kFastFirst = 1;
+constexpr std::int32_t kFastLast = 100'000'000;
+
+// DateOf for day numbers from kFastFirst to kFastLast, by multiplications and shifts in 32 and
+// 64 bits (the Euclidean affine functions of Neri and Schneider) instead of a chain of 64-bit
+// divisions: writing a large configuration converts a timestamp for every history sample.
+CalendarDate FastDateOf(std::int32_t dayNumber) {
+    // The day count is shifted by 82 cycles of 400 years so that it stays positive, and the
+    // year starts in March so that a leap day is the last day of its year.
+    constexpr std::uint32_t kCycles = 82;
+    constexpr std::uint32_t kShift = 719468 + 146097 * kCycles;  // 0000-03-01 and the cycles
+    constexpr std::uint32_t kJdnOf1970 = 2440588;
+    const std::uint32_t n = static_cast<std::uint32_t>(dayNumber) - kJdnOf1970 + kShift;
+    // Century, and the day within it.
+    const std::uint32_t n1 = 4 * n + 3;
+    const std::uint32_t century = n1 / 146097;
+    const std::uint32_t dayOfCentury = n1 % 146097 / 4;
+    // Year within the century, and the day within the year.
+    const std::uint64_t p2 = std::uint64_t{2939745} * (4 * dayOfCentury + 3);
+    const std::uint32_t yearOfCentury = static_cast<std::uint32_t>(p2 >> 32);
+    const std::uint32_t dayOfYear = static_cast<std::uint32_t>(p2) / 2939745 / 4;
+    // Month (March = 3) and day.
+    const std::uint32_t n3 = 2141 * dayOfYear + 197913;
+    const std::uint32_t month = n3 >> 16;
+    const std::uint32_t day = (n3 & 0xFFFF) / 2141 + 1;
+    // January and February belong to the next year.
+    const std::uint32_t next = dayOfYear >= 306 ? 1 : 0;
+    std::int32_t year = static_cast<std::int32_t>(100 * century + yearOfCentury - 400 * kCycles) +
+                        static_cast<std::int32_t>(next);
+    if (year <= 0) {
+        --year;  // no year 0
+    }
+    return {year, static_cast<std::int32_t>(next != 0 ? month - 12 : month),
+            static_cast<std::int32_t>(day)};
+}
+
+CalendarDate DateOfAny(std::int32_t dayNumber) {
+    return dayNumber >= kFastFirst && dayNumber <= kFastLast ? FastDateOf(dayNumber)
+                                                             : DateOf(dayNumber);
 }
 
 // Appends decimal text to a fixed buffer, always leaving room for the terminator; text that
@@ -94,21 +124,6 @@ clDateTime::clDateTime() {
     SetNow();
 }
 
-clDateTime::clDateTime(int year, int month, int day, int hour, int minute, int second,
-                       int millisecond) {
-    SetDateTime(year, month, day, hour, minute, second, millisecond);
-}
-
-void clDateTime::SetDateTime(int year, int month, int day, int hour, int minute, int second,
-                             int millisecond) {
-    // Fields far outside their ranges (only a damaged file holds them) wrap to 32 bits rather
-    // than overflow.
-    dayNumber_ = static_cast<std::int32_t>(DayNumberOf(year, month, day));
-    seconds_ = static_cast<std::int32_t>(std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 +
-                                         std::int64_t{second});
-    milliseconds_ = millisecond;
-}
-
 void clDateTime::SetNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -133,8 +148,15 @@ int clDateTime::GetDay() const {
     return DateOf(dayNumber_).day;
 }
 
+void clDateTime::GetDate(int& year, int& month, int& day) const {
+    const CalendarDate date = DateOfAny(dayNumber_);
+    year = date.year;
+    month = date.month;
+    day = date.day;
+}
+
 clDateTimeText clDateTime::Format() const {
-    const CalendarDate date = DateOf(dayNumber_);
+    const CalendarDate date = DateOfAny(dayNumber_);
     clDateTimeText text;
     {
         TextWriter out(text.chars);

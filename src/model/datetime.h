@@ -17,17 +17,31 @@ class clDateTime {
   public:
     // Zeroed, then set to the local wall clock.
     clDateTime();
-    // Set from calendar fields (proleptic Gregorian).
-    clDateTime(int year, int month, int day, int hour, int minute, int second, int millisecond);
+    // Set from calendar fields (proleptic Gregorian). Inline, so that a constant date (the
+    // default of a record field) costs nothing at run time.
+    constexpr clDateTime(int year, int month, int day, int hour, int minute, int second,
+                         int millisecond) {
+        SetDateTime(year, month, day, hour, minute, second, millisecond);
+    }
 
-    void SetDateTime(int year, int month, int day, int hour, int minute, int second,
-                     int millisecond);
+    constexpr void SetDateTime(int year, int month, int day, int hour, int minute, int second,
+                               int millisecond) {
+        // Fields far outside their ranges (only a damaged file holds them) wrap to 32 bits
+        // rather than overflow.
+        dayNumber_ = static_cast<std::int32_t>(DayNumberOf(year, month, day));
+        seconds_ = static_cast<std::int32_t>(std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 +
+                                             std::int64_t{second});
+        milliseconds_ = millisecond;
+    }
     void SetNow();
     void SetMillisecond(int millisecond) { milliseconds_ = millisecond; }
 
     int GetYear() const;
     int GetMonth() const;
     int GetDay() const;
+    // The three calendar fields from one conversion of the day number, the same as the getters
+    // above give, for callers that need them all (writing a timestamp).
+    void GetDate(int& year, int& month, int& day) const;
     int GetHour() const { return seconds_ / 3600; }
     int GetMinute() const { return seconds_ % 3600 / 60; }
     int GetSecond() const { return seconds_ % 60; }
@@ -42,6 +56,20 @@ class clDateTime {
     friend bool operator==(const clDateTime&, const clDateTime&) = default;
 
   private:
+    // Julian Day Number of a proleptic Gregorian date (Fliegel and Van Flandern). There is no
+    // year 0: year -1 is the year before year 1. Division truncates toward zero throughout. The
+    // arithmetic runs in 64 bits: the fields may come from a damaged file, and no value of a
+    // 32-bit field may overflow the intermediate products.
+    static constexpr std::int64_t DayNumberOf(std::int64_t year, std::int64_t month,
+                                              std::int64_t day) {
+        if (year < 0) {
+            ++year;
+        }
+        const std::int64_t a = (month - 14) / 12;
+        return day - 32075 + 1461 * (year + 4800 + a) / 4 + 367 * (month - 2 - a * 12) / 12 -
+               3 * ((year + 4900 + a) / 100) / 4;
+    }
+
     std::int32_t dayNumber_ = 0;
     std::int32_t seconds_ = 0;
     std::int32_t milliseconds_ = 0;

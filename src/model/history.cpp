@@ -1,12 +1,26 @@
 #include "model/history.h"
 
-#include <iterator>
+#include <algorithm>
+#include <cassert>
+#include <type_traits>
+#include <utility>
 
 #include "model/archive.h"
 #include "model/text_compare.h"
 #include "model/values.h"
 
 namespace {
+
+constexpr std::size_t kCacheLine = 64;
+
+// A hint that these samples are about to be read. Prefetching never faults, so a stale address
+// costs nothing but the fetch.
+void PrefetchSamples(const clHistorical* first, std::size_t count) {
+    const auto* bytes = reinterpret_cast<const char*>(first);
+    for (std::size_t offset = 0; offset < count * sizeof(clHistorical); offset += kCacheLine) {
+        __builtin_prefetch(bytes + offset);
+    }
+}
 
 template <class T>
 std::unique_ptr<CObject> CreateEmpty() {
@@ -20,36 +34,57 @@ std::unique_ptr<CObject> CreateEmpty() {
 const CRuntimeClass clHistorical::runtimeClass{"clHistorical", 0 | VERSIONABLE_SCHEMA,
                                                &CreateEmpty<clHistorical>};
 
+namespace {
+
+// A sample's image is a run of fixed fields, the remark, and another run of fixed fields: the
+// format word, number, quality, value and numeric flag; then the seven date and time words.
+constexpr std::size_t kSampleHead = 4 + 4 + 4 + 8 + 1;
+constexpr std::size_t kSampleTime = 7 * 4;
+
+}  // namespace
+
 void clHistorical::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
-        ar.WriteDWord(1);  // format word
-        ar.WriteLong(number);
-        ar.WriteDWord(quality);
-        ar.WriteDouble(value);
-        ar.WriteByte(numeric ? 1 : 0);
+        int year = 0;
+        int month = 0;
+        int day = 0;
+        timestamp.GetDate(year, month, day);
+        {
+            CArchive::Packer out = ar.Claim(kSampleHead);
+            out.DWord(1);  // format word
+            out.Long(number);
+            out.DWord(quality);
+            out.Double(value);
+            out.Bool(numeric);
+        }
         ar.WriteString(remark);
-        ar.WriteLong(timestamp.GetYear());
-        ar.WriteLong(timestamp.GetMonth());
-        ar.WriteLong(timestamp.GetDay());
-        ar.WriteLong(timestamp.GetHour());
-        ar.WriteLong(timestamp.GetMinute());
-        ar.WriteLong(timestamp.GetSecond());
-        ar.WriteLong(timestamp.GetMillisecond());
+        CArchive::Packer out = ar.Claim(kSampleTime);
+        out.Long(year);
+        out.Long(month);
+        out.Long(day);
+        out.Long(timestamp.GetHour());
+        out.Long(timestamp.GetMinute());
+        out.Long(timestamp.GetSecond());
+        out.Long(timestamp.GetMillisecond());
         return;
     }
-    ar.ReadDWord();  // format word, not checked
-    number = ar.ReadLong();
-    quality = ar.ReadDWord();
-    value = ar.ReadDouble();
-    numeric = ar.ReadByte() != 0;
+    {
+        CArchive::Unpacker in = ar.Take(kSampleHead);
+        in.DWord();  // format word, not checked
+        number = in.Long();
+        quality = in.DWord();
+        value = in.Double();
+        numeric = in.Bool();
+    }
     remark = ar.ReadString();
-    const std::int32_t year = ar.ReadLong();
-    const std::int32_t month = ar.ReadLong();
-    const std::int32_t day = ar.ReadLong();
-    const std::int32_t hour = ar.ReadLong();
-    const std::int32_t minute = ar.ReadLong();
-    const std::int32_t second = ar.ReadLong();
-    const std::int32_t millisecond = ar.ReadLong();
+    CArchive::Unpacker in = ar.Take(kSampleTime);
+    const std::int32_t year = in.Long();
+    const std::int32_t month = in.Long();
+    const std::int32_t day = in.Long();
+    const std::int32_t hour = in.Long();
+    const std::int32_t minute = in.Long();
+    const std::int32_t second = in.Long();
+    const std::int32_t millisecond = in.Long();
     timestamp.SetDateTime(year, month, day, hour, minute, second, millisecond);
 }
 
@@ -89,33 +124,28 @@ bool clHistoricals::AddSample(const clDateTime& timestamp, double value, std::ui
         return false;
     }
     std::lock_guard guard(lock_);
-    // The same steps as Insert. A sample that would be refused is never built, and a full
-    // buffer that overwrites reuses its oldest sample in place, so that the steady state of a
-    // busy item allocates nothing.
+    // The same steps as Insert, without building a sample that would be refused.
     WrapNumber();
+    clHistorical* slot = nullptr;
     if (IsFull()) {
         if (!overwrite) {
             return true;
         }
-        if (!samples_.empty()) {
-            samples_.splice(samples_.begin(), samples_, std::prev(samples_.end()));
-            clHistorical& reused = *samples_.front();
-            reused.timestamp = timestamp;
-            reused.quality = quality;
-            reused.value = value;
-            reused.remark.clear();
-            reused.numeric = numeric;
-            reused.number = nextNumber_++;
-            return true;
+        if (samples_.Size() != 0) {
+            slot = &samples_.RotateBackToFront();
         }
     }
-    auto sample = std::make_unique<clHistorical>();
-    sample->timestamp = timestamp;
-    sample->quality = quality;
-    sample->value = value;
-    sample->numeric = numeric;
-    sample->number = nextNumber_++;
-    PushFront(std::move(sample));
+    if (slot == nullptr) {
+        slot = &samples_.PushFront(static_cast<std::size_t>(std::max(capacity, 1)));
+    }
+    // The slot may hold an earlier sample: every field is set.
+    slot->timestamp = timestamp;
+    slot->quality = quality;
+    slot->value = value;
+    slot->remark.clear();
+    slot->numeric = numeric;
+    slot->number = nextNumber_++;
+    Counted();
     return true;
 }
 
@@ -129,12 +159,13 @@ void clHistoricals::Insert(std::unique_ptr<clHistorical> sample) {
         if (!overwrite) {
             return;  // the refused sample goes with `sample`
         }
-        if (!samples_.empty()) {
-            PopBack();
+        if (samples_.Size() != 0) {
+            samples_.PopBack();
         }
     }
     sample->number = nextNumber_++;
-    PushFront(std::move(sample));
+    samples_.PushFront(static_cast<std::size_t>(std::max(capacity, 1))) = std::move(*sample);
+    Counted();
 }
 
 void clHistoricals::Resize() {
@@ -145,16 +176,17 @@ void clHistoricals::Resize() {
     }
     std::lock_guard guard(lock_);
     // A capacity below zero empties the list and no more.
-    while (!samples_.empty() && static_cast<std::int64_t>(samples_.size()) > capacity) {
-        PopBack();
+    while (samples_.Size() != 0 && static_cast<std::int64_t>(samples_.Size()) > capacity) {
+        samples_.PopBack();
     }
+    samples_.ShrinkTo(samples_.Size());
+    Counted();
 }
 
 void clHistoricals::RemoveAll() {
     std::lock_guard guard(lock_);
-    while (!samples_.empty()) {
-        PopBack();
-    }
+    samples_.Clear();
+    Counted();
 }
 
 std::size_t clHistoricals::GetCount() const {
@@ -168,53 +200,79 @@ std::int32_t clHistoricals::GetNextNumber() const {
 
 bool clHistoricals::SetRemark(std::int32_t number, std::string_view remark) {
     std::lock_guard guard(lock_);
-    for (const auto& sample : samples_) {
-        if (sample->number == number) {
-            sample->remark = remark;
+    for (std::size_t i = 0; i < samples_.Size(); ++i) {
+        if (samples_[i].number == number) {
+            samples_[i].remark = remark;
             return true;
         }
     }
     return false;
 }
 
+namespace {
+
+// The smallest image a sample has in a stream: a tag word, its fields and an empty remark.
+constexpr std::size_t kSmallestSampleImage = 2 + kSampleHead + 1 + kSampleTime;
+// The buffer's own fields before its sample list: the format word, the next number, the enabled
+// flag, the capacity and the overwrite flag.
+constexpr std::size_t kBufferHead = 4 + 4 + 1 + 4 + 1;
+// Storage reserved at once for the samples a buffer image claims; more grows as they are read.
+constexpr std::size_t kMostReservedSamples = 1024;
+// How far ahead of the sample being written the next ones are fetched.
+constexpr std::size_t kFetchAhead = 6;
+
+}  // namespace
+
 void clHistoricals::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
         std::lock_guard guard(lock_);
-        ar.WriteDWord(1);  // format word
-        ar.WriteLong(nextNumber_);
-        ar.WriteByte(enabled ? 1 : 0);
-        ar.WriteLong(capacity);
-        ar.WriteByte(overwrite ? 1 : 0);
-        ar.WriteCount(static_cast<std::uint32_t>(samples_.size()));
-        for (const auto& sample : samples_) {
-            ar.WriteObject(sample.get());
+        {
+            CArchive::Packer out = ar.Claim(kBufferHead);
+            out.DWord(1);  // format word
+            out.Long(nextNumber_);
+            out.Bool(enabled);
+            out.Long(capacity);
+            out.Bool(overwrite);
+        }
+        const std::size_t count = samples_.Size();
+        ar.WriteCount(static_cast<std::uint32_t>(count));
+        for (std::size_t i = 0; i < count; ++i) {
+            // Samples a few places ahead are fetched while this one is written.
+            if (i + kFetchAhead < count) {
+                PrefetchSamples(&samples_[i + kFetchAhead], 1);
+            }
+            ar.WriteObjectOf(samples_[i]);
         }
         return;
     }
     // Everything is read first and taken over only once the whole image has been read, so a
     // damaged image leaves the buffer as it was.
-    ar.ReadDWord();  // format word, not checked
-    const std::int32_t nextNumber = ar.ReadLong();
-    const bool isEnabled = ar.ReadByte() != 0;
-    const std::int32_t loadedCapacity = ar.ReadLong();
-    const bool overwrites = ar.ReadByte() != 0;
-    // Elements are read one by one (never reserved up front), so a count that the input merely
-    // claims ends at the end of the input. The list is not cut to the capacity.
-    std::list<std::unique_ptr<clHistorical>> loaded;
-    for (std::uint32_t n = ar.ReadCount(); n > 0; --n) {
-        loaded.push_back(ar.ReadNew<clHistorical>());
+    CArchive::Unpacker in = ar.Take(kBufferHead);
+    in.DWord();  // format word, not checked
+    const std::int32_t nextNumber = in.Long();
+    const bool isEnabled = in.Bool();
+    const std::int32_t loadedCapacity = in.Long();
+    const bool overwrites = in.Bool();
+    // Storage is reserved only for as many samples as the rest of the input can hold, and no
+    // more than a full buffer's worth; a count that the input merely claims ends at the end of
+    // the input. The list is not cut to the capacity.
+    const std::uint32_t count = ar.ReadCount();
+    Ring loaded;
+    loaded.Reserve(std::min(
+        {std::size_t{count}, ar.Remaining() / kSmallestSampleImage, kMostReservedSamples}));
+    for (std::uint32_t n = count; n > 0; --n) {
+        ar.ReadNewInto(loaded.Append());
     }
     enabled = isEnabled;
     capacity = loadedCapacity;
     overwrite = overwrites;
-    std::list<std::unique_ptr<clHistorical>> previous;
     {
         std::lock_guard guard(lock_);
         nextNumber_ = nextNumber;
-        previous.swap(samples_);
-        samples_.swap(loaded);
-        count_.store(samples_.size(), std::memory_order_relaxed);
+        samples_.Swap(loaded);
+        Counted();
     }
+    // The samples held before go with `loaded`, outside the lock.
 }
 
 void clHistoricals::WrapNumber() {
@@ -226,15 +284,103 @@ void clHistoricals::WrapNumber() {
 }
 
 bool clHistoricals::IsFull() const {
-    return static_cast<std::int64_t>(samples_.size()) >= capacity;
+    return static_cast<std::int64_t>(samples_.Size()) >= capacity;
 }
 
-void clHistoricals::PushFront(std::unique_ptr<clHistorical> sample) {
-    samples_.push_front(std::move(sample));
-    count_.store(samples_.size(), std::memory_order_relaxed);
+void clHistoricals::Counted() {
+    count_.store(samples_.Size(), std::memory_order_relaxed);
+    newest_.store(samples_.Newest(), std::memory_order_relaxed);
+    firstRun_.store(samples_.FirstRun(), std::memory_order_relaxed);
+    storage_.store(samples_.Storage(), std::memory_order_relaxed);
 }
 
-void clHistoricals::PopBack() {
-    samples_.pop_back();
-    count_.store(samples_.size(), std::memory_order_relaxed);
+void clHistoricals::Prefetch() const {
+    // The first few samples from the newest on; the walk fetches the others ahead of itself.
+    // The four values may be read in the middle of a change; a wrong guess fetches in vain.
+    constexpr std::size_t kSamples = 8;
+    const std::size_t count = std::min(count_.load(std::memory_order_relaxed), kSamples);
+    const std::size_t firstRun = std::min(firstRun_.load(std::memory_order_relaxed), count);
+    PrefetchSamples(newest_.load(std::memory_order_relaxed), firstRun);
+    PrefetchSamples(storage_.load(std::memory_order_relaxed), count - firstRun);
+}
+
+// ---- the sample ring ----
+
+// Growing storage moves samples; a move that could throw would make vectors copy them instead.
+static_assert(std::is_nothrow_move_constructible_v<clHistorical>);
+
+void clHistoricals::Ring::Swap(Ring& other) noexcept {
+    slots_.swap(other.slots_);
+    std::swap(head_, other.head_);
+    std::swap(size_, other.size_);
+}
+
+clHistorical& clHistoricals::Ring::PushFront(std::size_t limit) {
+    if (size_ == slots_.size()) {
+        // Doubling keeps growth amortised constant; the limit (the capacity) keeps a buffer that
+        // fills up from holding twice the storage it needs.
+        std::size_t grown = std::max<std::size_t>(4, 2 * slots_.size());
+        grown = std::max(size_ + 1, std::min(grown, limit));
+        Relocate(grown);
+    }
+    head_ = head_ == 0 ? slots_.size() - 1 : head_ - 1;
+    ++size_;
+    return slots_[head_];
+}
+
+clHistorical& clHistoricals::Ring::RotateBackToFront() {
+    // The window of used slots moves back by one: its new first slot is the newest, and the
+    // oldest sample falls out at its end. With every slot used they are the same slot.
+    head_ = head_ == 0 ? slots_.size() - 1 : head_ - 1;
+    if (size_ < slots_.size()) {
+        std::string().swap(slots_[Physical(size_)].remark);
+    }
+    return slots_[head_];
+}
+
+clHistorical& clHistoricals::Ring::Append() {
+    assert(head_ == 0 && size_ == slots_.size() && "Append builds a new ring");
+    slots_.emplace_back();
+    ++size_;
+    return slots_.back();
+}
+
+void clHistoricals::Ring::PopBack() {
+    // The slot keeps an object, but no remark text of the sample that is gone.
+    std::string().swap(slots_[Physical(size_ - 1)].remark);
+    --size_;
+}
+
+void clHistoricals::Ring::Reserve(std::size_t count) {
+    assert(head_ == 0 && size_ == slots_.size() && "Reserve builds a new ring");
+    slots_.reserve(count);
+}
+
+void clHistoricals::Ring::ShrinkTo(std::size_t count) {
+    if (count < slots_.size()) {
+        Relocate(count);
+    }
+}
+
+void clHistoricals::Ring::Clear() {
+    std::vector<clHistorical>().swap(slots_);
+    head_ = 0;
+    size_ = 0;
+}
+
+void clHistoricals::Ring::Relocate(std::size_t count) {
+    // The samples go to the end of the new storage, so that the newer ones that follow fill the
+    // free slots before them and a walk from the newest to the oldest reads upwards through
+    // memory.
+    std::vector<clHistorical> moved;
+    moved.reserve(count);
+    moved.resize(count - size_);
+    for (std::size_t i = 0; i < size_; ++i) {
+        moved.push_back(std::move((*this)[i]));
+    }
+    slots_.swap(moved);
+    head_ = count - size_;
+    if (head_ == count) {
+        head_ = 0;
+    }
 }

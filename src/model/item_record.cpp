@@ -82,58 +82,95 @@ double ReceivedNumber(const VARIANT& value) {
 const CRuntimeClass clBaseOPCItem::runtimeClass{"clBaseOPCItem", VERSIONABLE_SCHEMA | 0u,
                                                 &CreateItem};
 
+namespace {
+
+// The item image's runs of fixed fields between its strings: the version word and the id; the
+// scaling, the access rights and the value; the active flag, the two types and the seven date
+// and time words of the timestamp.
+constexpr std::size_t kItemHead = 4 + 4;
+constexpr std::size_t kItemScaling = 4 + 1 + 5 * 8 + 4 + 8;
+constexpr std::size_t kItemState = 4 + 2 + 2 + 7 * 4;
+
+}  // namespace
+
 void clBaseOPCItem::Serialize(CArchive& ar) {
     if (ar.IsStoring()) {
-        ar.WriteDWord(1);
-        ar.WriteLong(id);
+        // What lies outside the record is fetched while its own fields are written.
+        __builtin_prefetch(displayName.data());
+        __builtin_prefetch(opcItemId.data());
+        history.Prefetch();
+        {
+            CArchive::Packer out = ar.Claim(kItemHead);
+            out.DWord(1);
+            out.Long(id);
+        }
         ar.WriteString(displayName);
         ar.WriteString(opcItemId);
-        ar.WriteLong(scaleType);
-        ar.WriteByte(scaleEnabled ? 1 : 0);
-        ar.WriteDouble(rawMax);
-        ar.WriteDouble(rawMin);
-        ar.WriteDouble(engMax);
-        ar.WriteDouble(engMin);
-        ar.WriteDouble(scaleFactor);
-        ar.WriteDWord(accessRights);
-        ar.WriteDouble(value);
+        {
+            CArchive::Packer out = ar.Claim(kItemScaling);
+            out.Long(scaleType);
+            out.Bool(scaleEnabled);
+            out.Double(rawMax);
+            out.Double(rawMin);
+            out.Double(engMax);
+            out.Double(engMin);
+            out.Double(scaleFactor);
+            out.DWord(accessRights);
+            out.Double(value);
+        }
         ar.WriteString(valueText);
-        ar.WriteLong(active);
-        ar.WriteWord(requestedType);
-        ar.WriteWord(canonicalType);
-        ar.WriteLong(timestamp.GetYear());
-        ar.WriteLong(timestamp.GetMonth());
-        ar.WriteLong(timestamp.GetDay());
-        ar.WriteLong(timestamp.GetHour());
-        ar.WriteLong(timestamp.GetMinute());
-        ar.WriteLong(timestamp.GetSecond());
-        ar.WriteLong(timestamp.GetMillisecond());
+        {
+            int year = 0;
+            int month = 0;
+            int day = 0;
+            timestamp.GetDate(year, month, day);
+            CArchive::Packer out = ar.Claim(kItemState);
+            out.Long(active);
+            out.Word(requestedType);
+            out.Word(canonicalType);
+            out.Long(year);
+            out.Long(month);
+            out.Long(day);
+            out.Long(timestamp.GetHour());
+            out.Long(timestamp.GetMinute());
+            out.Long(timestamp.GetSecond());
+            out.Long(timestamp.GetMillisecond());
+        }
         history.Serialize(ar);
         return;
     }
-    ar.ReadDWord();  // version word
-    id = ar.ReadLong();
+    {
+        CArchive::Unpacker in = ar.Take(kItemHead);
+        in.DWord();  // version word
+        id = in.Long();
+    }
     displayName = ar.ReadString();
     opcItemId = ar.ReadString();
-    scaleType = ar.ReadLong();
-    scaleEnabled = ar.ReadByte() != 0;
-    rawMax = ar.ReadDouble();
-    rawMin = ar.ReadDouble();
-    engMax = ar.ReadDouble();
-    engMin = ar.ReadDouble();
-    scaleFactor = ar.ReadDouble();
-    accessRights = ar.ReadDWord();
-    value = ar.ReadDouble();
-    valueText = ar.ReadString();
-    active = ar.ReadLong();
-    requestedType = ar.ReadWord();
-    canonicalType = ar.ReadWord();
-    std::array<std::int32_t, 7> fields{};  // year, month, day, hour, minute, second, ms
-    for (std::int32_t& field : fields) {
-        field = ar.ReadLong();
+    {
+        CArchive::Unpacker in = ar.Take(kItemScaling);
+        scaleType = in.Long();
+        scaleEnabled = in.Bool();
+        rawMax = in.Double();
+        rawMin = in.Double();
+        engMax = in.Double();
+        engMin = in.Double();
+        scaleFactor = in.Double();
+        accessRights = in.DWord();
+        value = in.Double();
     }
-    timestamp.SetDateTime(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], 0);
-    timestamp.SetMillisecond(fields[6]);
+    valueText = ar.ReadString();
+    {
+        CArchive::Unpacker in = ar.Take(kItemState);
+        active = in.Long();
+        requestedType = in.Word();
+        canonicalType = in.Word();
+        std::array<std::int32_t, 7> fields{};  // year, month, day, hour, minute, second, ms
+        for (std::int32_t& field : fields) {
+            field = in.Long();
+        }
+        timestamp.SetDateTime(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5], 0);
+        timestamp.SetMillisecond(fields[6]);
+    }
     history.Serialize(ar);
     lastRecordedValue = 0.0;
     quality = kInitialQuality;

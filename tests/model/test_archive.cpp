@@ -150,6 +150,25 @@ class Fixed : public CObject {
 const CRuntimeClass Fixed::runtimeClass = {
     "Fixed", 1, []() -> std::unique_ptr<CObject> { return std::make_unique<Fixed>(); }};
 
+// A final class, which WriteObjectOf takes.
+class FinalLeaf final : public CObject {
+  public:
+    static const CRuntimeClass runtimeClass;
+    explicit FinalLeaf(std::int32_t v = 0) : value(v) {}
+    const CRuntimeClass* GetRuntimeClass() const override { return &runtimeClass; }
+    void Serialize(CArchive& ar) override {
+        if (ar.IsStoring()) {
+            ar.WriteLong(value);
+        } else {
+            value = ar.ReadLong();
+        }
+    }
+    std::int32_t value = 0;
+};
+const CRuntimeClass FinalLeaf::runtimeClass = {
+    "FinalLeaf", VERSIONABLE_SCHEMA | 0,
+    []() -> std::unique_ptr<CObject> { return std::make_unique<FinalLeaf>(); }};
+
 // Registered, but cannot be created.
 const CRuntimeClass abstractClass = {"Abstract", VERSIONABLE_SCHEMA | 0, nullptr};
 
@@ -159,6 +178,7 @@ const ClassRegistry& Registry() {
         r.Add(Leaf::runtimeClass);
         r.Add(Holder::runtimeClass);
         r.Add(Fixed::runtimeClass);
+        r.Add(FinalLeaf::runtimeClass);
         r.Add(abstractClass);
         return r;
     }();
@@ -260,6 +280,84 @@ TEST(ArchivePrimitives, OutputGrowsAcrossBlocksAndIsGatheredInOrder) {
     // After TakeBytes the archive starts a fresh output.
     ar.WriteByte(9);
     EXPECT_EQ(ar.Bytes(), B({9}));
+}
+
+TEST(ArchivePrimitives, ClaimedAndTakenRunsMatchSingleValues) {
+    const auto singles = [](CArchive& ar) {
+        ar.WriteByte(0xAB);
+        ar.WriteBool(true);
+        ar.WriteWord(0x1234);
+        ar.WriteDWord(0x89ABCDEF);
+        ar.WriteLong(-2);
+        ar.WriteDouble(1.5);
+    };
+    constexpr std::size_t kRun = 1 + 1 + 2 + 4 + 4 + 8;
+    // Runs straddling the end of the first output block land in the next one whole.
+    const std::string filler(64 * 1024 - 7, 'f');
+    CArchive one;
+    one.WriteString(filler);
+    singles(one);
+    singles(one);
+    CArchive packed;
+    packed.WriteString(filler);
+    for (int i = 0; i < 2; ++i) {
+        CArchive::Packer out = packed.Claim(kRun);
+        out.Byte(0xAB);
+        out.Bool(true);
+        out.Word(0x1234);
+        out.DWord(0x89ABCDEF);
+        out.Long(-2);
+        out.Double(1.5);
+    }
+    ASSERT_EQ(packed.Bytes(), one.Bytes());
+
+    CArchive in(one.Bytes(), Registry());
+    EXPECT_EQ(in.ReadString(), filler);
+    for (int i = 0; i < 2; ++i) {
+        CArchive::Unpacker run = in.Take(kRun);
+        EXPECT_EQ(run.Byte(), 0xAB);
+        EXPECT_TRUE(run.Bool());
+        EXPECT_EQ(run.Word(), 0x1234);
+        EXPECT_EQ(run.DWord(), 0x89ABCDEFu);
+        EXPECT_EQ(run.Long(), -2);
+        EXPECT_EQ(run.Double(), 1.5);
+    }
+    EXPECT_EQ(in.Remaining(), 0u);
+
+    // A run longer than the input is the end of the file, and takes nothing.
+    const Bytes five = B({1, 2, 3, 4, 5});
+    CArchive shortInput(five, Registry());
+    EXPECT_EQ(CauseOf([&] { shortInput.Take(6); }), CArchiveException::endOfFile);
+    EXPECT_EQ(shortInput.Remaining(), 5u);
+    EXPECT_EQ(shortInput.Take(1).Byte(), 1);
+
+    // Each direction refuses the other's run.
+    EXPECT_EQ(CauseOf([&] { shortInput.Claim(1); }), CArchiveException::readOnly);
+    CArchive storing;
+    EXPECT_EQ(CauseOf([&] { storing.Take(1); }), CArchiveException::writeOnly);
+}
+
+TEST(ArchivePrimitives, OutputMemoryOfEarlierArchivesNeverShowsThrough) {
+    // Archives one after the other, each shorter than the one before and each with its own
+    // bytes: output blocks kept from an earlier archive carry its bytes, which must not appear
+    // in a later one's output.
+    for (int round = 0; round < 4; ++round) {
+        const std::uint32_t words = 900'000 - 200'000 * static_cast<std::uint32_t>(round);
+        CArchive ar;
+        for (std::uint32_t i = 0; i < words; ++i) {
+            ar.WriteDWord(i * 2654435761u + static_cast<std::uint32_t>(round));
+        }
+        Bytes visited;
+        ar.VisitBytes([&](std::span<const std::uint8_t> piece) {
+            visited.insert(visited.end(), piece.begin(), piece.end());
+        });
+        ASSERT_EQ(visited.size(), std::size_t{words} * 4) << round;
+        CArchive in(visited, Registry());
+        for (std::uint32_t i = 0; i < words; ++i) {
+            ASSERT_EQ(in.ReadDWord(), i * 2654435761u + static_cast<std::uint32_t>(round))
+                << round << " " << i;
+        }
+    }
 }
 
 TEST(ArchiveStrings, PrefixFormsOnWriting) {
@@ -472,6 +570,97 @@ TEST(ArchiveObjects, ClassesAloneAndReadNew) {
     const std::unique_ptr<Leaf> leaf = in.ReadNew<Leaf>();
     EXPECT_EQ(leaf->value, 5);
     EXPECT_EQ(&in.ReadClass(), &Leaf::runtimeClass);
+}
+
+TEST(ArchiveObjects, WriteObjectOfWritesWhatWriteObjectWrites) {
+    FinalLeaf f1(1);
+    FinalLeaf f2(2);
+    Leaf other(3);
+    const auto generic = [&](CArchive& ar) {
+        ar.WriteObject(&f1);
+        ar.WriteObject(&other);
+        ar.WriteObject(&f2);
+        ar.WriteObject(&f1);
+        ar.WriteObject(&f2);
+    };
+    const auto typed = [&](CArchive& ar) {
+        ar.WriteObjectOf(f1);
+        ar.WriteObject(&other);
+        ar.WriteObjectOf(f2);
+        ar.WriteObjectOf(f1);
+        ar.WriteObjectOf(f2);
+    };
+    CArchive expected;
+    generic(expected);
+    {
+        // One archive at a time (object marks), and one beside another (the object map).
+        CArchive alone;
+        typed(alone);
+        EXPECT_EQ(alone.Bytes(), expected.Bytes());
+    }
+    CArchive holdsTheMarks;
+    CArchive beside;
+    typed(beside);
+    EXPECT_EQ(beside.Bytes(), expected.Bytes());
+
+    CArchive in(expected.Bytes(), Registry());
+    EXPECT_EQ(in.ReadNew<FinalLeaf>()->value, 1);
+
+    CArchive loading(expected.Bytes(), Registry());
+    EXPECT_EQ(CauseOf([&] { loading.WriteObjectOf(f1); }), CArchiveException::readOnly);
+}
+
+TEST(ArchiveObjects, ReadNewIntoFillsAnObjectInPlace) {
+    using C = CArchiveException;
+    Leaf a(11);
+    Leaf b(12);
+    CArchive ar;
+    ar.WriteObject(&a);
+    ar.WriteObject(&b);
+    ar.WriteObject(&b);  // a reference to an object read in place
+    const int liveBefore = Leaf::live;
+    {
+        CArchive in(ar.Bytes(), Registry());
+        Leaf x;
+        Leaf y;
+        in.ReadNewInto(x);
+        in.ReadNewInto(y);
+        EXPECT_EQ(x.value, 11);
+        EXPECT_EQ(y.value, 12);
+        EXPECT_EQ(Leaf::live, liveBefore + 2);  // nothing created besides x and y
+        // The object may have moved since: the archive cannot name it again.
+        EXPECT_EQ(CauseOf([&] { ReadOneObject(in); }), C::badIndex);
+    }
+
+    const Bytes leaf = Cat(LeafRecord(), B({1, 0, 0, 0}));  // class 1, object 2
+    const auto readInto = [](CArchive& in) {
+        Leaf target;
+        in.ReadNewInto(target);
+    };
+    EXPECT_EQ(LoadCause(B({0, 0}), readInto), C::badClass);       // the null reference
+    EXPECT_EQ(LoadCause(B({5, 0}), readInto), C::badIndex);       // nothing under index 5
+    EXPECT_EQ(LoadCause(HolderRecord(), readInto), C::badClass);  // another class
+    EXPECT_EQ(LoadCause(Cat(leaf, B({0x02, 0x00})),
+                        [&](CArchive& in) {
+                            const auto first = in.ReadNew<Leaf>();
+                            readInto(in);  // an earlier object, not a new one
+                        }),
+              C::badClass);
+    EXPECT_EQ(LoadCause(B({0xFF, 0xFF, 0, 0, 4, 0, 'L', 'e', 'a', 'f', 1, 0}), readInto),
+              C::endOfFile);
+
+    // An image that fails after reading a nested object: the nested object goes with its
+    // owner, and a later reference to it is a bad index.
+    const Bytes nested =
+        Cat(Cat(Cat(HolderRecord(), B({0x02, 0x00})), Cat(LeafRecord(), B({4, 0, 0, 0}))),
+            Cat(Cat(B({0xFF, 0xFF, 0x00, 0x00, 0x04, 0x00}), Text("Nope")), B({0x04, 0x00})));
+    CArchive in(nested, Registry());
+    {
+        Holder holder;
+        EXPECT_EQ(CauseOf([&] { in.ReadNewInto(holder); }), C::badClass);
+    }
+    EXPECT_EQ(CauseOf([&] { ReadOneObject(in); }), C::badIndex);
+    EXPECT_EQ(Leaf::live, liveBefore);
 }
 
 TEST(ArchiveObjects, BigTagsPastIndex7FFF) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "model/datetime.h"
 
@@ -77,6 +78,34 @@ TEST(DateTime, DayNumbersMatchTheCalendarBothWays) {
     // 1 BC and AD 1 are neighbours.
     EXPECT_EQ(clDateTime(1, 1, 1, 0, 0, 0, 0).DayNumber(),
               clDateTime(-1, 12, 31, 0, 0, 0, 0).DayNumber() + 1);
+}
+
+TEST(DateTime, GetDateGivesTheGettersFieldsForAnyDayNumber) {
+    // GetDate takes a faster way for the day numbers of sensible dates and the general one
+    // elsewhere; both must give what the three getters give, across the border between them.
+    const auto differs = [](std::int64_t dayNumber) {
+        const clDateTime t(2000, 1, static_cast<int>(dayNumber - 2451545 + 1), 0, 0, 0, 0);
+        int year = 0;
+        int month = 0;
+        int day = 0;
+        t.GetDate(year, month, day);
+        return t.DayNumber() != dayNumber || year != t.GetYear() || month != t.GetMonth() ||
+               day != t.GetDay();
+    };
+    const std::pair<std::int64_t, std::int64_t> ranges[] = {
+        {-200'000, 6'000'000},                      // 4714 BC to AD 11,700 and around day 0
+        {99'990'000, 100'010'000},                  // the end of the faster way
+        {1'063'470'000, 1'063'490'000},             // where the faster formula stops holding
+        {std::int64_t{INT_MAX} - 10'000, INT_MAX},  // the largest day numbers
+        {std::int64_t{INT_MIN} + 2451545, std::int64_t{INT_MIN} + 2461545},  // the smallest
+    };
+    for (const auto& [first, last] : ranges) {
+        for (std::int64_t n = first; n <= last; ++n) {
+            if (differs(n)) {
+                FAIL() << "day number " << n;
+            }
+        }
+    }
 }
 
 TEST(DateTime, TimeOfDayFieldsAndText) {

@@ -3,12 +3,19 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <limits>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "model/archive.h"
 #include "model/history.h"
+
+// Defined beside the allocation counter in test_archive.cpp.
+std::size_t LargestAllocationDuring(const std::function<void()>& run);
 
 namespace {
 
@@ -383,4 +390,140 @@ TEST(History, ReaderWalksWhileSamplesArrive) {
     adder.join();
     EXPECT_GT(walks, 0u);
     EXPECT_EQ(history.GetNextNumber(), 20000 + 20000 / 3 + 1);
+}
+
+namespace {
+
+// The buffer's rules on a plain list, to compare the buffer against.
+struct ReferenceHistory {
+    struct Entry {
+        std::int32_t number;
+        double value;
+        std::string remark;
+        bool operator==(const Entry&) const = default;
+    };
+    std::deque<Entry> samples;  // newest first
+    std::int32_t nextNumber = 1;
+
+    void Offer(const clHistoricals& h, double value, std::string remark) {
+        if (nextNumber > clHistoricals::kLastNumber || nextNumber < 1) {
+            nextNumber = 1;
+        }
+        if (static_cast<std::int64_t>(samples.size()) >= h.capacity) {
+            if (!h.overwrite) {
+                return;
+            }
+            if (!samples.empty()) {
+                samples.pop_back();
+            }
+        }
+        samples.push_front({nextNumber++, value, std::move(remark)});
+    }
+};
+
+std::vector<ReferenceHistory::Entry> Entries(const clHistoricals& history) {
+    std::vector<ReferenceHistory::Entry> entries;
+    history.ForEach([&](const clHistorical& s) {
+        entries.push_back({s.number, s.value, s.remark});
+    });
+    return entries;
+}
+
+}  // namespace
+
+TEST(History, AnyMixOfChangesKeepsTheBuffersRules) {
+    // Random offers, inserts, capacity changes with and without Resize, clearing, remarks and
+    // save-and-reload, checked after every step against the rules on a plain list: the samples
+    // wrap around their storage, grow it, shrink it and are reloaded in every state.
+    std::mt19937 random(20240301);
+    for (int round = 0; round < 40; ++round) {
+        auto history = std::make_unique<clHistoricals>();
+        history->enabled = true;
+        history->capacity = 1 + static_cast<std::int32_t>(random() % 24);
+        history->overwrite = random() % 4 != 0;
+        ReferenceHistory reference;
+        for (int step = 0; step < 400; ++step) {
+            const unsigned op = random() % 100;
+            const double value = step + round * 1000;
+            if (op < 45) {
+                history->AddSample(kStamp, value, 0xC0, true);
+                reference.Offer(*history, value, "");
+            } else if (op < 60) {
+                auto sample = std::make_unique<clHistorical>();
+                sample->value = value;
+                sample->remark = "inserted";
+                history->Insert(std::move(sample));
+                reference.Offer(*history, value, "inserted");
+            } else if (op < 70) {
+                history->capacity = static_cast<std::int32_t>(random() % 30) - 2;
+                if (random() % 2 == 0) {
+                    history->Resize();
+                    while (!reference.samples.empty() &&
+                           static_cast<std::int64_t>(reference.samples.size()) >
+                               history->capacity) {
+                        reference.samples.pop_back();
+                    }
+                }
+            } else if (op < 74) {
+                history->overwrite = !history->overwrite;
+            } else if (op < 76) {
+                history->RemoveAll();
+                reference.samples.clear();
+            } else if (op < 88) {
+                const std::int32_t number =
+                    reference.nextNumber - 1 - static_cast<int>(random() % 8);
+                const std::string remark = "remark " + std::to_string(step);
+                bool found = false;
+                for (auto& entry : reference.samples) {
+                    if (entry.number == number) {
+                        entry.remark = remark;
+                        found = true;
+                        break;
+                    }
+                }
+                EXPECT_EQ(history->SetRemark(number, remark), found);
+            } else {
+                // Saved and read into a new buffer, which carries on from there.
+                auto reloaded = std::make_unique<clHistoricals>();
+                Load(*reloaded, Store(*history));
+                EXPECT_EQ(reloaded->capacity, history->capacity);
+                EXPECT_EQ(reloaded->overwrite, history->overwrite);
+                history = std::move(reloaded);
+            }
+            ASSERT_EQ(Entries(*history), std::vector<ReferenceHistory::Entry>(
+                                             reference.samples.begin(), reference.samples.end()))
+                << "round " << round << " step " << step << " op " << op;
+            ASSERT_EQ(history->GetCount(), reference.samples.size());
+            ASSERT_EQ(history->GetNextNumber(), reference.nextNumber);
+        }
+    }
+}
+
+TEST(History, LoadingReservesOnlyWhatTheInputCanHold) {
+    // An image that claims 4 billion samples and holds one: the storage reserved for the
+    // samples stays within what the input could hold, and the read ends at the end of the input.
+    clHistoricals one;
+    one.enabled = true;
+    Offer(one, {1});
+    std::vector<std::uint8_t> bytes = Store(one);
+    const std::size_t countAt = 14;  // after the buffer's own fields
+    ASSERT_EQ(bytes[countAt], 1);
+    bytes[countAt] = 0xFF;
+    bytes[countAt + 1] = 0xFF;
+    const std::uint8_t claim[] = {0xFF, 0xFF, 0xFF, 0xFE};
+    bytes.insert(bytes.begin() + countAt + 2, std::begin(claim), std::end(claim));
+
+    const ClassRegistry classes = HistoryClasses();
+    clHistoricals loaded;
+    const std::size_t largest = LargestAllocationDuring([&] {
+        CArchive ar(bytes, classes);
+        try {
+            loaded.Serialize(ar);
+            ADD_FAILURE() << "a claim beyond the input was accepted";
+        } catch (const CArchiveException& e) {
+            EXPECT_EQ(e.GetCause(), CArchiveException::endOfFile);
+        }
+    });
+    EXPECT_LT(largest, 4 * sizeof(clHistorical));
+    EXPECT_EQ(loaded.GetCount(), 0u);
 }

@@ -27,7 +27,7 @@ std::u16string_view ComText(HRESULT code) {
         case E_NOINTERFACE:
             return u"The interface is not supported.";
         case E_NOTIMPL:
-            return u"The operation is not implemented.";
+            return u"Not implemented.";
         case E_POINTER:
             return u"A pointer is not valid.";
         case E_UNEXPECTED:

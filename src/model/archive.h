@@ -141,7 +141,7 @@ class CArchive {
             at_ += sizeof(T);
         }
         std::uint8_t* at_;
-        std::uint8_t* end_;
+        [[maybe_unused]] std::uint8_t* end_;  // checked only in debug builds
     };
     Packer Claim(std::size_t size) {
         if (static_cast<std::size_t>(writeEnd_ - writeAt_) < size) [[unlikely]] {
@@ -179,7 +179,7 @@ class CArchive {
             return ToLittle(v);
         }
         const std::uint8_t* at_;
-        const std::uint8_t* end_;
+        [[maybe_unused]] const std::uint8_t* end_;  // checked only in debug builds
     };
     Unpacker Take(std::size_t size) {
         if (static_cast<std::size_t>(readEnd_ - readAt_) < size) [[unlikely]] {

@@ -1,0 +1,300 @@
+// opcsim: the simulation OPC DA server as a local server process.
+//
+//   opcsim -RegServer     registers this program as the local server of the simulator's class
+//   opcsim -UnregServer   removes that registration
+//   opcsim -Embedding     serves the simulator's class factory on descriptor 3 (a connected
+//                         stream socket the starting client holds the other end of)
+//
+// A served process runs the simulator's clock in real time and ends when its client is gone:
+// when the connection closes, or when every server object it created has been released and no
+// lock on the class factory is held.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "com/class_factory.h"
+#include "com/com_object.h"
+#include "com/guid.h"
+#include "com/reg_file.h"
+#include "com/registry.h"
+#include "rpc/transport.h"
+#include "sim/simulator.h"
+
+namespace {
+
+constexpr int kEmbeddingFd = 3;
+constexpr const char* kOpcDa20Category = "{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}";
+constexpr const char* kServerName = "Tagvista Simulation Server";
+
+enum class Mode { Help, RegServer, UnregServer, Embedding };
+
+struct Options {
+    Mode mode = Mode::Help;
+    int fd = kEmbeddingFd;
+};
+
+void PrintUsage(std::FILE* out) {
+    std::fprintf(out,
+                 "usage: opcsim -RegServer | -UnregServer | -Embedding [--fd N] | --help\n"
+                 "  -RegServer     register this program as the simulation OPC server\n"
+                 "  -UnregServer   remove that registration\n"
+                 "  -Embedding     serve a client connected on descriptor %d (or --fd N)\n",
+                 kEmbeddingFd);
+}
+
+// "-RegServer" and "/RegServer", in any case, as local servers are commonly started.
+bool IsSwitch(std::string_view arg, std::string_view name) {
+    if (arg.size() != name.size() + 1 || (arg[0] != '-' && arg[0] != '/')) {
+        return false;
+    }
+    return std::equal(name.begin(), name.end(), arg.begin() + 1, [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) ==
+               std::tolower(static_cast<unsigned char>(b));
+    });
+}
+
+std::optional<int> ParseFd(std::string_view text) {
+    if (text.empty() || text.size() > 6) {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// nullopt, after saying why, for a command line that makes no sense.
+std::optional<Options> ParseArguments(int argc, char** argv) {
+    Options options;
+    bool modeGiven = false;
+    bool fdGiven = false;
+    const auto setMode = [&](Mode mode, std::string_view arg) {
+        if (modeGiven && options.mode != mode) {
+            std::fprintf(stderr, "opcsim: %.*s conflicts with an earlier option\n",
+                         static_cast<int>(arg.size()), arg.data());
+            return false;
+        }
+        options.mode = mode;
+        modeGiven = true;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        bool ok = true;
+        if (arg == "--help" || arg == "-h" || arg == "/?") {
+            ok = setMode(Mode::Help, arg);
+        } else if (IsSwitch(arg, "RegServer")) {
+            ok = setMode(Mode::RegServer, arg);
+        } else if (IsSwitch(arg, "UnregServer")) {
+            ok = setMode(Mode::UnregServer, arg);
+        } else if (IsSwitch(arg, "Embedding")) {
+            ok = setMode(Mode::Embedding, arg);
+        } else if (arg == "--fd") {
+            const std::optional<int> fd =
+                i + 1 < argc ? ParseFd(argv[i + 1]) : std::optional<int>();
+            if (!fd) {
+                std::fprintf(stderr, "opcsim: --fd needs a descriptor number\n");
+                return std::nullopt;
+            }
+            options.fd = *fd;
+            fdGiven = true;
+            ++i;
+        } else {
+            std::fprintf(stderr, "opcsim: unknown option '%.*s' (try --help)\n",
+                         static_cast<int>(arg.size()), arg.data());
+            return std::nullopt;
+        }
+        if (!ok) {
+            return std::nullopt;
+        }
+    }
+    if (fdGiven && options.mode != Mode::Embedding) {
+        std::fprintf(stderr, "opcsim: --fd goes with -Embedding\n");
+        return std::nullopt;
+    }
+    if (!modeGiven) {
+        std::fprintf(stderr, "opcsim: no command given (try --help)\n");
+        return std::nullopt;
+    }
+    return options;
+}
+
+std::filesystem::path RegistrationFile() {
+    return RegistryUserDirectory() / (std::string(kSimulatorProgId) + ".reg");
+}
+
+// The command line a client starts this program by: its own path, quoted when it holds a
+// blank so that the command line splits back into the one path.
+std::optional<std::string> OwnCommandLine() {
+    std::error_code ec;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) {
+        std::fprintf(stderr, "opcsim: cannot find this program's path: %s\n", ec.message().c_str());
+        return std::nullopt;
+    }
+    const std::string path = self.string();
+    if (path.find('"') != std::string::npos) {
+        std::fprintf(stderr, "opcsim: this program's path holds a quote; cannot register it\n");
+        return std::nullopt;
+    }
+    if (path.find_first_of(" \t") != std::string::npos) {
+        return "\"" + path + "\"";
+    }
+    return path;
+}
+
+int RegisterServer() {
+    const std::optional<std::string> command = OwnCommandLine();
+    if (!command) {
+        return 1;
+    }
+    const std::string clsid = GuidToString(CLSID_TagvistaSimulator);
+    const std::string classKey = "CLSID\\" + clsid;
+    const auto key = [](std::string subKey, std::vector<RegFileValue> values) {
+        RegFileKey k;
+        k.root = RegRoot::ClassesRoot;
+        k.subKey = std::move(subKey);
+        k.values = std::move(values);
+        return k;
+    };
+    const std::vector<RegFileKey> keys = {
+        key(kSimulatorProgId, {RegFileValue::String("", kServerName)}),
+        key(std::string(kSimulatorProgId) + "\\Clsid", {RegFileValue::String("", clsid)}),
+        key(classKey, {RegFileValue::String("", kServerName)}),
+        key(classKey + "\\ProgID", {RegFileValue::String("", kSimulatorProgId)}),
+        key(classKey + "\\LocalServer32", {RegFileValue::String("", *command)}),
+        key(classKey + "\\Implemented Categories", {}),
+        key(classKey + "\\Implemented Categories\\" + kOpcDa20Category, {}),
+    };
+    const std::filesystem::path file = RegistrationFile();
+    const LSTATUS status = RegistryWriteFile(file, keys);
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "opcsim: cannot write %s (error %ld)\n", file.c_str(),
+                     static_cast<long>(status));
+        return 1;
+    }
+    std::printf("registered %s in %s\n", kSimulatorProgId, file.c_str());
+    return 0;
+}
+
+int UnregisterServer() {
+    const std::filesystem::path file = RegistrationFile();
+    const LSTATUS status = RegistryRemoveFile(file);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        std::printf("%s was not registered\n", kSimulatorProgId);
+        return 0;
+    }
+    if (status != ERROR_SUCCESS) {
+        std::fprintf(stderr, "opcsim: cannot remove %s (error %ld)\n", file.c_str(),
+                     static_cast<long>(status));
+        return 1;
+    }
+    std::printf("unregistered %s\n", kSimulatorProgId);
+    return 0;
+}
+
+// The simulator's class factory, counting the locks its client holds: a locked server stays
+// up with no objects alive.
+class CountingFactory final : public ComObject<IClassFactory> {
+  public:
+    explicit CountingFactory(ComPtr<IClassFactory> inner) : inner_(std::move(inner)) {}
+
+    HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        const HRESULT hr = inner_->CreateInstance(outer, riid, ppv);
+        if (SUCCEEDED(hr)) {
+            created_.store(true);
+        }
+        return hr;
+    }
+    HRESULT LockServer(BOOL lock) override {
+        if (lock) {
+            locks_.fetch_add(1);
+        } else {
+            int held = locks_.load();
+            while (held > 0 && !locks_.compare_exchange_weak(held, held - 1)) {
+            }
+        }
+        return S_OK;
+    }
+    bool Locked() const { return locks_.load() > 0; }
+    // Whether a client has had an object from it: the server is not idle before that.
+    bool Created() const { return created_.load(); }
+
+  private:
+    ComPtr<IClassFactory> inner_;
+    std::atomic<int> locks_{0};
+    std::atomic<bool> created_{false};
+};
+
+int Serve(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+        std::fprintf(stderr, "opcsim: descriptor %d is not a connected socket\n", fd);
+        return 1;
+    }
+    Simulator simulator;
+    const ComPtr<CountingFactory> factory =
+        MakeComObject<CountingFactory>(simulator.ClassFactory());
+    std::shared_ptr<RpcLink> link;
+    const HRESULT hr = ServeClassFactory(ComPtr<IClassFactory>(factory.Get()), fd, &link);
+    if (FAILED(hr) || !link) {
+        std::fprintf(stderr, "opcsim: cannot serve on descriptor %d (%08lx)\n", fd,
+                     static_cast<unsigned long>(hr));
+        return 1;
+    }
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kTick = std::chrono::milliseconds(10);
+    Clock::time_point last = Clock::now();
+    while (!link->WaitClosed(kTick)) {
+        // Whole milliseconds only; the rest carries over to the next tick.
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last);
+        last += elapsed;
+        simulator.AdvanceTime(elapsed);
+        if (factory->Created() && simulator.LiveServerCount() == 0 && !factory->Locked()) {
+            break;
+        }
+    }
+    link->Close();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::optional<Options> options = ParseArguments(argc, argv);
+    if (!options) {
+        return 2;
+    }
+    switch (options->mode) {
+        case Mode::Help:
+            PrintUsage(stdout);
+            return 0;
+        case Mode::RegServer:
+            return RegisterServer();
+        case Mode::UnregServer:
+            return UnregisterServer();
+        case Mode::Embedding:
+            return Serve(options->fd);
+    }
+    return 2;
+}

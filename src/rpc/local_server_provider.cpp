@@ -57,7 +57,8 @@ class SpawnSetup {
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     // The child gets childFd as kLocalServerFd, no signal blocked and SIGPIPE at its default,
-    // whatever the starting thread had.
+    // whatever the starting thread had, and a process group of its own: a Ctrl-C meant for the
+    // client does not kill the servers under it before the client has let go of them.
     bool Prepare(int childFd) {
         if (!okActions_ || !okAttributes_) {
             return false;
@@ -70,8 +71,10 @@ class SpawnSetup {
         return ::posix_spawn_file_actions_adddup2(&actions_, childFd, kLocalServerFd) == 0 &&
                ::posix_spawnattr_setsigmask(&attributes_, &none) == 0 &&
                ::posix_spawnattr_setsigdefault(&attributes_, &defaults) == 0 &&
-               ::posix_spawnattr_setflags(&attributes_,
-                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+               ::posix_spawnattr_setpgroup(&attributes_, 0) == 0 &&
+               ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK |
+                                                            POSIX_SPAWN_SETSIGDEF |
+                                                            POSIX_SPAWN_SETPGROUP) == 0;
     }
     const posix_spawn_file_actions_t* Actions() const { return &actions_; }
     const posix_spawnattr_t* Attributes() const { return &attributes_; }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -154,6 +155,11 @@ TEST_F(LocalServerTest, EachActivationStartsItsOwnProcess) {
     ASSERT_TRUE(second->Connect());
     const std::vector<pid_t> children = provider_->RunningChildren();
     ASSERT_EQ(children.size(), 2u);
+    // Each leads a process group of its own, so a Ctrl-C at the client's terminal reaches the
+    // client, which then lets go of its servers in order.
+    for (const pid_t child : children) {
+        EXPECT_EQ(::getpgid(child), child);
+    }
     // Letting go of one leaves the other serving.
     first.reset();
     EXPECT_TRUE(provider_->WaitForExit(children[0], std::chrono::seconds(5)));

@@ -95,13 +95,18 @@ std::optional<NodeIndex> AddressSpace::AddBranch(NodeIndex parent, std::string_v
 }
 
 std::optional<NodeIndex> AddressSpace::AddLeaf(NodeIndex branch, std::string_view name,
-                                               SimLeaf leaf) {
+                                               SimLeaf leaf, std::string_view itemId) {
     if (name.empty() || branch >= branches_.size()) {
         return std::nullopt;
     }
-    std::string id = JoinPath(branches_[branch].path, name);
-    if (leafById_.count(id) != 0) {
+    std::string path = JoinPath(branches_[branch].path, name);
+    std::string id = itemId.empty() ? path : std::string(itemId);
+    // The id must be free, and the name too in its branch (a leaf of another id may hold it).
+    if (leafById_.count(id) != 0 || FindChildLeaf(branch, name)) {
         return std::nullopt;
+    }
+    if (id != path) {
+        leafByPath_.emplace(std::move(path), leaves_.size());
     }
     const NodeIndex index = leaves_.size();
     leaf.name = std::string(name);
@@ -129,7 +134,8 @@ std::optional<NodeIndex> AddressSpace::AddSignal(NodeIndex branch, std::string_v
 }
 
 std::optional<NodeIndex> AddressSpace::AddStatic(NodeIndex branch, std::string_view name,
-                                                 const VARIANT& initial, DWORD accessRights) {
+                                                 const VARIANT& initial, DWORD accessRights,
+                                                 std::string_view itemId) {
     SimLeaf leaf;
     leaf.type = initial.vt;
     leaf.accessRights = accessRights;
@@ -137,7 +143,48 @@ std::optional<NodeIndex> AddressSpace::AddStatic(NodeIndex branch, std::string_v
     if (leaf.stored.Type() != initial.vt) {
         return std::nullopt;  // the copy failed
     }
-    return AddLeaf(branch, name, std::move(leaf));
+    return AddLeaf(branch, name, std::move(leaf), itemId);
+}
+
+std::optional<NodeIndex> AddressSpace::AddShaped(NodeIndex branch, std::string_view name,
+                                                 SignalShape shape, VARTYPE type,
+                                                 std::string_view itemId) {
+    if (shape.periodMs == 0 || (shape.kind == SignalKind::Text && shape.texts.empty())) {
+        return std::nullopt;
+    }
+    // The first value tells whether the generator's values can be had as the item's type.
+    VARIANT first;
+    first.vt = VT_EMPTY;
+    if (FAILED(EvaluateShape(shape, 0, 1, 0, &first))) {
+        return std::nullopt;
+    }
+    OwnedVariant converted;
+    const HRESULT hr = ConvertInto(converted.Ptr(), first, type);
+    ClearValue(first);
+    if (FAILED(hr) || converted.Type() != type) {
+        return std::nullopt;
+    }
+    SimLeaf leaf;
+    leaf.type = type;
+    leaf.accessRights = OPC_READABLE;
+    leaf.signal = SignalKind::Shaped;
+    leaf.signalIndex = static_cast<std::uint32_t>(shapes_.size());
+    const std::optional<NodeIndex> added = AddLeaf(branch, name, std::move(leaf), itemId);
+    if (added) {
+        shapes_.push_back(std::move(shape));
+    }
+    return added;
+}
+
+bool AddressSpace::AddLoadItems(NodeIndex branch, std::uint32_t count) {
+    char name[24];
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::snprintf(name, sizeof name, "Item%05u", static_cast<unsigned>(i));
+        if (!AddSignal(branch, name, SignalKind::Load, i)) {
+            return false;
+        }
+    }
+    return true;
 }
 
 void AddressSpace::SetRange(NodeIndex leaf, double low, double high) {
@@ -177,11 +224,17 @@ std::optional<NodeIndex> AddressSpace::FindChildBranch(NodeIndex branch,
 
 std::optional<NodeIndex> AddressSpace::FindChildLeaf(NodeIndex branch,
                                                      std::string_view name) const {
-    const std::optional<NodeIndex> found = FindLeaf(JoinPath(branches_.at(branch).path, name));
-    if (!found || leaves_[*found].branch != branch || leaves_[*found].name != name) {
-        return std::nullopt;
+    const std::string path = JoinPath(branches_.at(branch).path, name);
+    const auto matches = [&](NodeIndex leaf) {
+        return leaves_[leaf].branch == branch && leaves_[leaf].name == name;
+    };
+    if (const std::optional<NodeIndex> found = FindLeaf(path); found && matches(*found)) {
+        return found;
     }
-    return found;
+    if (const auto it = leafByPath_.find(path); it != leafByPath_.end() && matches(it->second)) {
+        return it->second;
+    }
+    return std::nullopt;
 }
 
 std::vector<NodeIndex> AddressSpace::LeavesBelow(NodeIndex branch) const {
@@ -203,6 +256,21 @@ HRESULT AddressSpace::Read(NodeIndex leaf, std::uint64_t milliseconds, std::uint
     const LeafSource& source = sources_[leaf];
     if (source.signal == SignalKind::Static) {
         return CopyInto(out, leaves_[leaf].stored.Get());
+    }
+    if (source.signal == SignalKind::Shaped) {
+        VARIANT raw;
+        raw.vt = VT_EMPTY;
+        HRESULT hr = EvaluateShape(shapes_[source.signalIndex], milliseconds, seed,
+                                   static_cast<std::uint32_t>(leaf), &raw);
+        if (SUCCEEDED(hr)) {
+            hr = raw.vt == source.type ? S_OK : ConvertInto(out, raw, source.type);
+            if (raw.vt == source.type) {
+                *out = raw;  // taken over
+                raw.vt = VT_EMPTY;
+            }
+        }
+        ClearValue(raw);
+        return hr;
     }
     return EvaluateSignal(source.signal, milliseconds, seed, source.signalIndex, out);
 }
@@ -235,7 +303,7 @@ bool IsWellFormedItemId(std::string_view itemId) {
     return true;
 }
 
-void BuildBuiltInSpace(AddressSpace& space) {
+void BuildBuiltInSpace(AddressSpace& space, std::uint32_t loadItems) {
     const NodeIndex top = AddressSpace::kTop;
     constexpr DWORD kReadWrite = OPC_READABLE | OPC_WRITEABLE;
 
@@ -276,10 +344,5 @@ void BuildBuiltInSpace(AddressSpace& space) {
     const NodeIndex dotted = *space.AddBranch(top, "Dotted.Branch");
     space.AddStatic(dotted, "Value", Scalar(VT_I2).Get(), kReadWrite);
 
-    const NodeIndex load = *space.AddBranch(top, "Load");
-    char name[16];
-    for (std::uint32_t i = 0; i < kLoadItemCount; ++i) {
-        std::snprintf(name, sizeof name, "Item%05u", static_cast<unsigned>(i));
-        space.AddSignal(load, name, SignalKind::Load, i);
-    }
+    space.AddLoadItems(*space.AddBranch(top, "Load"), loadItems);
 }

@@ -134,7 +134,8 @@ HRESULT SimGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRat
     }
     HRESULT result = S_OK;
     if (pRequestedUpdateRate != nullptr) {
-        const DWORD revised = ReviseUpdateRate(*pRequestedUpdateRate);
+        const DWORD revised =
+            ReviseUpdateRate(*pRequestedUpdateRate, state_->options.fastestUpdateRate);
         if (revised != settings_.updateRate) {
             settings_.updateRate = revised;
             nextDue_ = state_->now + revised;

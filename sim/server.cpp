@@ -111,7 +111,8 @@ HRESULT SimServer::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpdat
             return E_NOINTERFACE;
         }
         settings.clientGroup = hClientGroup;
-        settings.updateRate = ReviseUpdateRate(dwRequestedUpdateRate);
+        settings.updateRate =
+            ReviseUpdateRate(dwRequestedUpdateRate, state_->options.fastestUpdateRate);
         settings.active = bActive != FALSE;
         settings.timeBias = pTimeBias != nullptr ? *pTimeBias : 0;
         settings.deadband = pPercentDeadband != nullptr ? *pPercentDeadband : 0.0f;

@@ -24,6 +24,7 @@ VARIANT_BOOL Flag(bool on) {
 VARTYPE SignalType(SignalKind kind) {
     switch (kind) {
         case SignalKind::Static:
+        case SignalKind::Shaped:
             return VT_EMPTY;
         case SignalKind::Ramp:
         case SignalKind::Sine:
@@ -61,6 +62,7 @@ HRESULT EvaluateSignal(SignalKind kind, std::uint64_t milliseconds, std::uint32_
     out->vt = SignalType(kind);
     switch (kind) {
         case SignalKind::Static:
+        case SignalKind::Shaped:
             return E_UNEXPECTED;
         case SignalKind::Ramp:
             out->dblVal = static_cast<double>(milliseconds % 100000) / 1000.0;
@@ -96,6 +98,58 @@ HRESULT EvaluateSignal(SignalKind kind, std::uint64_t milliseconds, std::uint32_
         case SignalKind::Load:
             out->dblVal = Seconds(milliseconds) + static_cast<double>(index);
             return S_OK;
+    }
+    out->vt = VT_EMPTY;
+    return E_UNEXPECTED;
+}
+
+HRESULT EvaluateShape(const SignalShape& shape, std::uint64_t milliseconds, std::uint32_t seed,
+                      std::uint32_t index, VARIANT* out) {
+    const std::uint64_t period = shape.periodMs == 0 ? 1 : shape.periodMs;
+    const std::uint64_t periods = milliseconds / period;
+    const double phase = static_cast<double>(milliseconds % period) / static_cast<double>(period);
+    out->vt = VT_R8;
+    switch (shape.kind) {
+        case SignalKind::Ramp:
+            out->dblVal = shape.low + (shape.high - shape.low) * phase;
+            return S_OK;
+        case SignalKind::Sine:
+            out->dblVal =
+                shape.offset + shape.amplitude * std::sin(2.0 * std::numbers::pi *
+                                                          static_cast<double>(milliseconds) /
+                                                          static_cast<double>(period));
+            return S_OK;
+        case SignalKind::Random: {
+            // Each item draws from a sequence of its own; the draw holds for one period.
+            const std::int32_t r = RandomSignalValue(seed ^ (index * 0x9E3779B9u), periods);
+            out->dblVal = shape.low + (shape.high - shape.low) * static_cast<double>(r) / 999.0;
+            return S_OK;
+        }
+        case SignalKind::Square:
+            out->dblVal = phase < 0.5 ? shape.low : shape.high;
+            return S_OK;
+        case SignalKind::Counter:
+            out->dblVal = shape.low + shape.step * static_cast<double>(periods);
+            return S_OK;
+        case SignalKind::Toggle:
+            out->vt = VT_BOOL;
+            out->boolVal = Flag(periods % 2 == 1);
+            return S_OK;
+        case SignalKind::Text: {
+            if (shape.texts.empty()) {
+                break;
+            }
+            const std::u16string& text = shape.texts[periods % shape.texts.size()];
+            out->vt = VT_BSTR;
+            out->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+            if (out->bstrVal == nullptr) {
+                out->vt = VT_EMPTY;
+                return E_OUTOFMEMORY;
+            }
+            return S_OK;
+        }
+        default:
+            break;
     }
     out->vt = VT_EMPTY;
     return E_UNEXPECTED;

@@ -4,6 +4,8 @@
 // the seed, so that a test can predict what the server reports at any moment.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "com/variant.h"
 
@@ -19,6 +21,7 @@ enum class SignalKind {
     Temperature,  // VT_R8: 20 + 5 * sin(2 pi t / 60)
     Pressure,     // VT_R4: 1013.25 + 2.5 * sin(2 pi t / 30)
     Load,         // VT_R8: t + index
+    Shaped,       // a generator with parameters of its own (SignalShape), kept by the space
 };
 
 // The type a generator produces (VT_EMPTY for Static).
@@ -31,3 +34,29 @@ HRESULT EvaluateSignal(SignalKind kind, std::uint64_t milliseconds, std::uint32_
 
 // The random signal's value, for tests that predict it.
 std::int32_t RandomSignalValue(std::uint32_t seed, std::uint64_t milliseconds);
+
+// A generator with its parameters, as an address-space file declares it. kind is one of Ramp,
+// Sine, Random, Square, Counter, Toggle and Text; periods are in simulated milliseconds (never 0).
+//   Ramp     low + (high - low) * (t mod period) / period                       (VT_R8)
+//   Sine     offset + amplitude * sin(2 pi t / period)                          (VT_R8)
+//   Random   low + (high - low) * r / 999, r a random 0..999 drawn anew each period (VT_R8)
+//   Square   low for the first half of each period, high for the second half   (VT_R8)
+//   Counter  low + step * whole periods elapsed                                 (VT_R8)
+//   Toggle   false for one period, true for the next, and so on                 (VT_BOOL)
+//   Text     texts[i] for the i-th period, cycling                              (VT_BSTR)
+// The item converts the result to its own data type.
+struct SignalShape {
+    SignalKind kind = SignalKind::Ramp;
+    double low = 0.0;
+    double high = 100.0;
+    double amplitude = 10.0;
+    double offset = 0.0;
+    double step = 1.0;
+    std::uint64_t periodMs = 10000;
+    std::vector<std::u16string> texts;
+};
+
+// The shape's value at the given time, as the type named above, into out (which must hold
+// nothing that needs freeing). index varies the random draw between items.
+HRESULT EvaluateShape(const SignalShape& shape, std::uint64_t milliseconds, std::uint32_t seed,
+                      std::uint32_t index, VARIANT* out);

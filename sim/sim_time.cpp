@@ -8,9 +8,25 @@ FILETIME SimFileTime(std::uint64_t milliseconds) {
     return ft;
 }
 
-DWORD ReviseUpdateRate(DWORD requested) {
-    if (requested <= kFastestUpdateRate) {
-        return kFastestUpdateRate;
+namespace {
+
+// Up to the next multiple of the step, within [step, slowest].
+DWORD ReviseStep(DWORD rate) {
+    if (rate <= kUpdateRateStep) {
+        return kUpdateRateStep;
+    }
+    if (rate >= kSlowestUpdateRate) {
+        return kSlowestUpdateRate;
+    }
+    return (rate + kUpdateRateStep - 1) / kUpdateRateStep * kUpdateRateStep;
+}
+
+}  // namespace
+
+DWORD ReviseUpdateRate(DWORD requested, DWORD fastest) {
+    fastest = ReviseStep(fastest);
+    if (requested <= fastest) {
+        return fastest;
     }
     if (requested >= kSlowestUpdateRate) {
         return kSlowestUpdateRate;

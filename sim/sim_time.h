@@ -17,4 +17,6 @@ FILETIME SimFileTime(std::uint64_t milliseconds);
 inline constexpr DWORD kFastestUpdateRate = 100;
 inline constexpr DWORD kUpdateRateStep = 10;
 inline constexpr DWORD kSlowestUpdateRate = 24 * 60 * 60 * 1000;
-DWORD ReviseUpdateRate(DWORD requested);
+// A server told to run faster (for load tests) revises down to its own fastest rate, a
+// multiple of the step from kUpdateRateStep up.
+DWORD ReviseUpdateRate(DWORD requested, DWORD fastest = kFastestUpdateRate);

@@ -35,6 +35,9 @@ struct SimState;
 struct SimOptions {
     // Seed of the random signal generators, so runs can be repeated.
     std::uint32_t seed = 1;
+    // The fastest update rate groups may run at, in milliseconds (revised to a multiple of 10).
+    // Load tests lower it; clients see it as the rate requests are revised to.
+    DWORD fastestUpdateRate = 100;
 };
 
 class Simulator {

@@ -34,7 +34,7 @@ Apartment& Apartment::Ui() {
 void Apartment::Post(std::function<void()> call) {
     {
         const std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(call));
+        queue_.emplace_back(nextNumber_++, std::move(call));
         if (queue_.size() == 1) {
             // The descriptor turns readable with the first queued call; it stays so until the
             // queue is empty again. The counter cannot overflow: it only ever holds 0 or 1.
@@ -45,12 +45,12 @@ void Apartment::Post(std::function<void()> call) {
     posted_.notify_all();
 }
 
-bool Apartment::PopFront(std::function<void()>& call) {
+bool Apartment::PopFront(std::function<void()>& call, std::uint64_t before, bool late) {
     const std::lock_guard lock(mutex_);
-    if (queue_.empty()) {
+    if (queue_.empty() || (late && queue_.front().first >= before)) {
         return false;
     }
-    call = std::move(queue_.front());
+    call = std::move(queue_.front().second);
     queue_.pop_front();
     if (queue_.empty()) {
         std::uint64_t value = 0;
@@ -60,9 +60,15 @@ bool Apartment::PopFront(std::function<void()>& call) {
 }
 
 std::size_t Apartment::Drain() {
+    const auto began = std::chrono::steady_clock::now();
+    std::uint64_t before = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        before = nextNumber_;
+    }
     std::size_t ran = 0;
     std::function<void()> call;
-    while (PopFront(call)) {
+    while (PopFront(call, before, std::chrono::steady_clock::now() - began > kDrainSlice)) {
         // The call is out of the queue before it runs, so a nested Drain goes on with the next.
         std::function<void()> running = std::move(call);
         call = nullptr;

@@ -6,9 +6,11 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <utility>
 
 class Apartment {
   public:
@@ -25,11 +27,15 @@ class Apartment {
     // Queues a call; any thread.
     void Post(std::function<void()> call);
 
-    // Runs queued calls on the calling thread, in arrival order, until the queue is empty
-    // (calls posted meanwhile included) and returns how many ran. A call may drain again
-    // (a nested event loop): the nested drain goes on with the calls after it. When a call
-    // throws, the exception leaves Drain; the calls after it stay queued.
+    // Runs queued calls on the calling thread, in arrival order, and returns how many ran.
+    // Every call queued when it starts runs; calls posted meanwhile run too until the drain
+    // has taken kDrainSlice, and are left for the next drain after that, so that a steady
+    // stream of posts (a server sending as fast as the thread applies) cannot keep the thread
+    // from its event loop. A call may drain again (a nested event loop): the nested drain goes
+    // on with the calls after it. When a call throws, the exception leaves Drain; the calls
+    // after it stay queued.
     std::size_t Drain();
+    static constexpr std::chrono::milliseconds kDrainSlice{50};
 
     // Waits until something is queued or the timeout passes, then drains. Returns how many ran.
     std::size_t WaitAndDrain(std::chrono::milliseconds timeout);
@@ -41,10 +47,14 @@ class Apartment {
     std::size_t Pending() const;
 
   private:
-    bool PopFront(std::function<void()>& call);
+    // The next call, unless the drain is past its slice and the call was posted after the
+    // drain began (its number is from `before` on).
+    bool PopFront(std::function<void()>& call, std::uint64_t before, bool late);
 
     const int eventFd_;
     mutable std::mutex mutex_;
     std::condition_variable posted_;
-    std::deque<std::function<void()>> queue_;
+    // Each call with its number in posting order.
+    std::deque<std::pair<std::uint64_t, std::function<void()>>> queue_;
+    std::uint64_t nextNumber_ = 0;
 };

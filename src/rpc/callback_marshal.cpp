@@ -3,6 +3,15 @@
 // The server's proxy calls them synchronously. The client's stub copies what arrives, answers
 // S_OK at once and queues the call for the user-interface thread (Apartment::Ui()), where it
 // runs in arrival order; the arrays it passes live until the sink returns.
+//
+// A server that sends faster than the user-interface thread applies would make the queue grow
+// without end. So once the values queued for that thread pass a bound, the answer to the next
+// data callback waits (without holding up the RPC thread) until the queue has shrunk: the
+// server's own call waits, and it sends no faster than the client takes. The wait is bounded,
+// so a user-interface thread that stops draining costs memory, never a hung server.
+
+#include <atomic>
+#include <cstdint>
 
 #include "com/apartment.h"
 #include "opcda/opcda.h"
@@ -11,6 +20,41 @@
 
 namespace tgv::rpc {
 namespace {
+
+// Item values queued for the user-interface thread by data callbacks and not yet run there.
+std::atomic<std::uint64_t> queuedItems{0};
+// Above this many the answers wait; they go again below the lower mark, or after the longest
+// wait.
+constexpr std::uint64_t kQueueHighMark = 200000;
+constexpr std::uint64_t kQueueLowMark = 100000;
+constexpr auto kLongestWait = 2 * kj::SECONDS;
+
+// Counts the items of one queued callback until it has run (or was dropped unrun).
+class QueuedItems {
+  public:
+    explicit QueuedItems(std::uint64_t count) : count_(count) { queuedItems += count_; }
+    QueuedItems(const QueuedItems&) = delete;
+    QueuedItems& operator=(const QueuedItems&) = delete;
+    ~QueuedItems() { Done(); }
+    void Done() {
+        queuedItems -= count_;
+        count_ = 0;
+    }
+
+  private:
+    std::uint64_t count_;
+};
+
+// RPC thread: ready once the queue is below the lower mark, or at the deadline.
+kj::Promise<void> RoomInQueue(kj::TimePoint deadline) {
+    kj::Timer& timer = RpcRuntime::Instance().Timer();
+    if (queuedItems.load(std::memory_order_relaxed) <= kQueueLowMark || timer.now() >= deadline) {
+        return kj::READY_NOW;
+    }
+    return timer.afterDelay(1 * kj::MILLISECONDS).then([deadline] {
+        return RoomInQueue(deadline);
+    });
+}
 
 // ---- IOPCDataCallback ------------------------------------------------------------------------
 
@@ -233,17 +277,26 @@ class DataCallbackStub final : public StubOf<wire::OpcDataCallback, IOPCDataCall
             HRESULT error = S_OK;
             ItemArrays arrays;
             Fn fn;
-            void operator()() { fn(*sink, transid, group, quality, error, arrays); }
+            std::unique_ptr<QueuedItems> queued;
+            void operator()() {
+                fn(*sink, transid, group, quality, error, arrays);
+                queued->Done();
+            }
         };
         auto call = std::make_shared<Call>(Call{Itf(), p.getTransactionId(), p.getGroup(),
                                                 p.getMasterQuality(), p.getMasterError(),
-                                                ItemArrays{}, fn});
+                                                ItemArrays{}, fn, nullptr});
         const HRESULT hr = call->arrays.Read(p);
-        if (SUCCEEDED(hr)) {
-            PostToUi(std::move(call));
-        }
         context.getResults().setHr(hr);
-        return kj::READY_NOW;
+        if (FAILED(hr)) {
+            return kj::READY_NOW;
+        }
+        call->queued = std::make_unique<QueuedItems>(call->arrays.count);
+        PostToUi(std::move(call));
+        if (queuedItems.load(std::memory_order_relaxed) <= kQueueHighMark) {
+            return kj::READY_NOW;
+        }
+        return RoomInQueue(RpcRuntime::Instance().Timer().now() + kLongestWait);
     }
 };
 

@@ -1,9 +1,15 @@
 // opcsim: the simulation OPC DA server as a local server process.
 //
 //   opcsim -RegServer     registers this program as the local server of the simulator's class
+//                         (with the server options given beside it, which every server
+//                         started from the registration then has)
 //   opcsim -UnregServer   removes that registration
 //   opcsim -Embedding     serves the simulator's class factory on descriptor 3 (a connected
 //                         stream socket the starting client holds the other end of)
+//
+// The server options (address-space file, faults, load) are described in sim/server_options.h
+// and listed by --help. A bad option or address-space file is reported on stderr before
+// anything is served.
 //
 // A served process runs the simulator's clock in real time and ends when its client is gone:
 // when the connection closes, or when every server object it created has been released and no
@@ -33,6 +39,7 @@
 #include "com/reg_file.h"
 #include "com/registry.h"
 #include "rpc/transport.h"
+#include "sim/server_options.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -46,15 +53,20 @@ enum class Mode { Help, RegServer, UnregServer, Embedding };
 struct Options {
     Mode mode = Mode::Help;
     int fd = kEmbeddingFd;
+    ServerOptions server;
 };
 
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
-                 "usage: opcsim -RegServer | -UnregServer | -Embedding [--fd N] | --help\n"
-                 "  -RegServer     register this program as the simulation OPC server\n"
+                 "usage: opcsim -RegServer [OPTIONS] | -UnregServer | -Embedding [--fd N] "
+                 "[OPTIONS] | --help\n"
+                 "  -RegServer     register this program as the simulation OPC server; the "
+                 "options\n"
+                 "                 given with it go into the registered command line\n"
                  "  -UnregServer   remove that registration\n"
-                 "  -Embedding     serve a client connected on descriptor %d (or --fd N)\n",
-                 kEmbeddingFd);
+                 "  -Embedding     serve a client connected on descriptor %d (or --fd N)\n"
+                 "options:\n%s",
+                 kEmbeddingFd, ServerOptionsHelp());
 }
 
 // "-RegServer" and "/RegServer", in any case, as local servers are commonly started.
@@ -108,6 +120,30 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = setMode(Mode::UnregServer, arg);
         } else if (IsSwitch(arg, "Embedding")) {
             ok = setMode(Mode::Embedding, arg);
+        } else if (arg == "--never-refuse-browse-up") {
+            options.server.faults.neverRefuseBrowseUp = true;
+            options.server.arguments.emplace_back(arg);
+        } else if (IsServerOption(arg) ||
+                   (arg.starts_with("--") && arg.find('=') != std::string_view::npos &&
+                    IsServerOption(arg.substr(0, arg.find('='))))) {
+            // "--name value" or "--name=value".
+            std::string_view name = arg;
+            std::string_view value;
+            if (const std::size_t eq = arg.find('='); eq != std::string_view::npos) {
+                name = arg.substr(0, eq);
+                value = arg.substr(eq + 1);
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                std::fprintf(stderr, "opcsim: %.*s needs a value\n", static_cast<int>(arg.size()),
+                             arg.data());
+                return std::nullopt;
+            }
+            std::string error;
+            if (!ParseServerOption(name, value, &options.server, &error)) {
+                std::fprintf(stderr, "opcsim: %s\n", error.c_str());
+                return std::nullopt;
+            }
         } else if (arg == "--fd") {
             const std::optional<int> fd =
                 i + 1 < argc ? ParseFd(argv[i + 1]) : std::optional<int>();
@@ -129,6 +165,11 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
     }
     if (fdGiven && options.mode != Mode::Embedding) {
         std::fprintf(stderr, "opcsim: --fd goes with -Embedding\n");
+        return std::nullopt;
+    }
+    if (!options.server.arguments.empty() && options.mode != Mode::Embedding &&
+        options.mode != Mode::RegServer) {
+        std::fprintf(stderr, "opcsim: server options go with -RegServer or -Embedding\n");
         return std::nullopt;
     }
     if (!modeGiven) {
@@ -162,10 +203,29 @@ std::optional<std::string> OwnCommandLine() {
     return path;
 }
 
-int RegisterServer() {
-    const std::optional<std::string> command = OwnCommandLine();
+int RegisterServer(const ServerOptions& server) {
+    std::optional<std::string> command = OwnCommandLine();
     if (!command) {
         return 1;
+    }
+    // A registration that could never start a server is refused now, not at activation.
+    if (server.addressSpaceFile) {
+        Simulator check;
+        std::string error;
+        if (!ApplyServerOptions(server, check, &error)) {
+            std::fprintf(stderr, "opcsim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    for (const std::string& argument : server.arguments) {
+        const std::optional<std::string> quoted = QuoteCommandArgument(argument);
+        if (!quoted) {
+            std::fprintf(stderr, "opcsim: '%s' cannot be written into a command line\n",
+                         argument.c_str());
+            return 1;
+        }
+        *command += ' ';
+        *command += *quoted;
     }
     const std::string clsid = GuidToString(CLSID_TagvistaSimulator);
     const std::string classKey = "CLSID\\" + clsid;
@@ -245,13 +305,20 @@ class CountingFactory final : public ComObject<IClassFactory> {
     std::atomic<bool> created_{false};
 };
 
-int Serve(int fd) {
+int Serve(int fd, const ServerOptions& server) {
+    // The address space and faults first: a server that cannot be what it was told to be
+    // serves nothing.
+    Simulator simulator(SimOptionsFor(server));
+    std::string error;
+    if (!ApplyServerOptions(server, simulator, &error)) {
+        std::fprintf(stderr, "opcsim: %s\n", error.c_str());
+        return 1;
+    }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) {
         std::fprintf(stderr, "opcsim: descriptor %d is not a connected socket\n", fd);
         return 1;
     }
-    Simulator simulator;
     const ComPtr<CountingFactory> factory =
         MakeComObject<CountingFactory>(simulator.ClassFactory());
     std::shared_ptr<RpcLink> link;
@@ -263,8 +330,15 @@ int Serve(int fd) {
     }
     using Clock = std::chrono::steady_clock;
     constexpr auto kTick = std::chrono::milliseconds(10);
-    Clock::time_point last = Clock::now();
+    const Clock::time_point started = Clock::now();
+    Clock::time_point last = started;
     while (!link->WaitClosed(kTick)) {
+        if (server.dieAfterMs &&
+            Clock::now() - started >= std::chrono::milliseconds(*server.dieAfterMs)) {
+            // A crash, as far as the client can tell: no goodbye, no cleanup.
+            std::fflush(stderr);
+            ::_exit(3);
+        }
         // Whole milliseconds only; the rest carries over to the next tick.
         const auto elapsed =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last);
@@ -290,11 +364,11 @@ int main(int argc, char** argv) {
             PrintUsage(stdout);
             return 0;
         case Mode::RegServer:
-            return RegisterServer();
+            return RegisterServer(options->server);
         case Mode::UnregServer:
             return UnregisterServer();
         case Mode::Embedding:
-            return Serve(options->fd);
+            return Serve(options->fd, options->server);
     }
     return 2;
 }

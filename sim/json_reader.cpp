@@ -163,7 +163,7 @@ class Parser {
             }
             Advance();
             SkipBlanks();
-            out.members.emplace_back(std::move(key), JsonValue{});
+            out.members.push_back(JsonMember{std::move(key), JsonValue{}});
             if (!ParseValue(out.members.back().second, depth + 1)) {
                 return false;
             }

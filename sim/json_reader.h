@@ -20,6 +20,8 @@ struct JsonLimits {
     std::size_t maxValues = 1000000;
 };
 
+struct JsonMember;
+
 struct JsonValue {
     enum class Kind { Null, Bool, Number, String, Array, Object };
 
@@ -27,8 +29,8 @@ struct JsonValue {
     bool boolean = false;
     double number = 0.0;
     std::string text;
-    std::vector<JsonValue> items;                            // Array
-    std::vector<std::pair<std::string, JsonValue>> members;  // Object, in file order
+    std::vector<JsonValue> items;     // Array
+    std::vector<JsonMember> members;  // Object, in file order
     int line = 1;
     int column = 1;
 
@@ -39,6 +41,13 @@ struct JsonValue {
     bool IsBool() const { return kind == Kind::Bool; }
     // The member of an object with that key; null when absent or not an object.
     const JsonValue* Find(std::string_view key) const;
+};
+
+// One member of an object: its key and its value. (A struct of its own rather than a std::pair,
+// which may not hold the still incomplete JsonValue.)
+struct JsonMember {
+    std::string first;
+    JsonValue second;
 };
 
 // The name of a kind for messages ("an object", "a number", ...).

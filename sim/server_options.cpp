@@ -1,6 +1,9 @@
 #include "sim/server_options.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -111,10 +114,27 @@ const char* ServerOptionsHelp() {
            "  --never-refuse-browse-up  a move up the browse tree never fails, even at the top\n"
            "  --enum-fail-after N[=HRESULT]  browse enumerators fail (E_FAIL) after N names\n"
            "  --delay-ms N              every call waits N ms before it answers\n"
+           "  --dead                    every call fails as a broken connection does\n"
            "  --die-after-ms N          the process ends abruptly after N ms of serving\n"
            "HRESULTs are hexadecimal (0x80004005), decimal, or a name such as E_FAIL or "
            "S_FALSE; options may repeat and take their value as the next argument or after "
            "'='.\n";
+}
+
+bool IsServerFlag(std::string_view arg) {
+    return arg == "--never-refuse-browse-up" || arg == "--dead";
+}
+
+bool ParseServerFlag(std::string_view arg, ServerOptions* options) {
+    if (arg == "--never-refuse-browse-up") {
+        options->faults.neverRefuseBrowseUp = true;
+    } else if (arg == "--dead") {
+        options->faults.dead = true;
+    } else {
+        return false;
+    }
+    options->arguments.emplace_back(arg);
+    return true;
 }
 
 bool IsServerOption(std::string_view arg) {
@@ -283,6 +303,79 @@ bool ApplyServerOptions(const ServerOptions& options, Simulator& simulator, std:
         simulator.Space() = std::move(space);
     }
     simulator.Faults() = options.faults;
+    return true;
+}
+
+std::optional<std::vector<std::string>> FaultArguments(const SimFaults& faults) {
+    const auto hex = [](HRESULT hr) {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+        return std::string(text);
+    };
+    const auto carried = [](const std::string& name) {
+        return !name.empty() && name.find_first_of("\r\n") == std::string::npos;
+    };
+    std::vector<std::string> out;
+    for (const auto& [method, hr] : faults.callResults) {
+        if (!carried(method)) {
+            return std::nullopt;
+        }
+        out.emplace_back("--fail");
+        out.push_back(method + "=" + hex(hr));
+    }
+    for (const auto& [item, hr] : faults.itemErrors) {
+        if (!carried(item)) {
+            return std::nullopt;
+        }
+        out.emplace_back("--item-error");
+        out.push_back(item + "=" + hex(hr));
+    }
+    for (const IID& iid : faults.missingInterfaces) {
+        out.emplace_back("--missing-interface");
+        out.push_back(GuidToString(iid));
+    }
+    if (faults.neverRefuseBrowseUp) {
+        out.emplace_back("--never-refuse-browse-up");
+    }
+    // A count of 0 (or below) never fails, as no option at all does.
+    if (faults.enumFailAfter > 0) {
+        out.emplace_back("--enum-fail-after");
+        out.push_back(std::to_string(faults.enumFailAfter) + "=" + hex(faults.enumFailure));
+    }
+    if (faults.delayMs != 0) {
+        out.emplace_back("--delay-ms");
+        out.push_back(std::to_string(faults.delayMs));
+    }
+    if (faults.dead) {
+        out.emplace_back("--dead");
+    }
+    return out;
+}
+
+bool ParseFaultArguments(const std::vector<std::string>& arguments, SimFaults* faults,
+                         std::string* error) {
+    static constexpr std::string_view kFaultOptions[] = {
+        "--fail", "--item-error", "--missing-interface", "--enum-fail-after", "--delay-ms"};
+    ServerOptions options;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string_view arg = arguments[i];
+        if (ParseServerFlag(arg, &options)) {
+            continue;
+        }
+        if (std::find(std::begin(kFaultOptions), std::end(kFaultOptions), arg) ==
+            std::end(kFaultOptions)) {
+            *error = "not a fault option: " + Quote(arg);
+            return false;
+        }
+        if (i + 1 == arguments.size()) {
+            *error = std::string(arg) + ": needs a value";
+            return false;
+        }
+        if (!ParseServerOption(arg, arguments[++i], &options, error)) {
+            return false;
+        }
+    }
+    *faults = std::move(options.faults);
     return true;
 }
 

@@ -33,6 +33,13 @@ const char* ServerOptionsHelp();
 // Whether arg names one of these options (which then takes a value).
 bool IsServerOption(std::string_view arg);
 
+// Whether arg is one of the fault switches that take no value ("--never-refuse-browse-up",
+// "--dead").
+bool IsServerFlag(std::string_view arg);
+
+// Sets the fault a switch names; false for an argument that is not one.
+bool ParseServerFlag(std::string_view arg, ServerOptions* options);
+
 // Reads one option: name is the option ("--fail"), value its argument. false with a message
 // for a value that makes no sense.
 bool ParseServerOption(std::string_view name, std::string_view value, ServerOptions* options,
@@ -41,6 +48,16 @@ bool ParseServerOption(std::string_view name, std::string_view value, ServerOpti
 // An HRESULT written in hexadecimal ("0x80004005"), in decimal ("-2147467259", "1") or by one of
 // the common names ("E_FAIL", "S_FALSE", ...).
 std::optional<HRESULT> ParseHresult(std::string_view text);
+
+// The fault options and switches that give exactly these faults, each an argument of its own,
+// in the form ParseFaultArguments reads. nullopt for faults no option can carry (an empty
+// method name or item id, or a name holding a line break).
+std::optional<std::vector<std::string>> FaultArguments(const SimFaults& faults);
+
+// The faults the fault options and switches give; false with a message for an argument that is
+// not one of them or a value that makes no sense.
+bool ParseFaultArguments(const std::vector<std::string>& arguments, SimFaults* faults,
+                         std::string* error);
 
 // Applies the options to a simulator that no client has used yet: loads the address space,
 // sets the faults. false with a message when the address space cannot be had.

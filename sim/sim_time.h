@@ -1,6 +1,7 @@
 #pragma once
-// Simulated time: milliseconds since the simulator started, which is 2026-01-01 00:00:00 UTC,
-// and the update rates groups run at.
+// Simulated time: milliseconds since the simulator started, and the update rates groups run at.
+// A hand-driven clock starts at 2026-01-01 00:00:00 UTC, so that its timestamps repeat from run
+// to run; a process whose clock runs in real time starts it at the moment it began serving.
 
 #include <cstdint>
 
@@ -9,7 +10,16 @@
 // 2026-01-01 00:00:00 UTC in 100-nanosecond intervals since 1601-01-01.
 inline constexpr std::uint64_t kSimEpochFileTime = 134116992000000000ULL;
 
+// The simulated time as a FILETIME: the milliseconds added to the start time.
 FILETIME SimFileTime(std::uint64_t milliseconds);
+
+// The start time every simulator of this process stamps from, in 100-nanosecond intervals since
+// 1601-01-01; kSimEpochFileTime until set. Set it before any server object exists.
+void SetSimStartFileTime(std::uint64_t fileTime);
+std::uint64_t SimStartFileTime();
+
+// The wall clock now, in 100-nanosecond intervals since 1601-01-01.
+std::uint64_t WallClockFileTime();
 
 // Update rates the server runs groups at: multiples of 10 ms from 100 ms to one day. A request
 // is revised up to the next supported rate (0, "as fast as possible", gives the fastest),

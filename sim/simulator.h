@@ -3,8 +3,9 @@
 // switches and the server objects created from it. In process, tests drive the clock by hand;
 // the opcsim program drives it with real timers.
 //
-// Time: simulated milliseconds since the start, which is 2026-01-01 00:00:00 UTC; every
-// timestamp the server gives is that time as a FILETIME. Groups run at multiples of 10 ms from
+// Time: simulated milliseconds since the start; every timestamp the server gives is that time
+// added to the start time of sim/sim_time.h (2026-01-01 00:00:00 UTC unless the process runs
+// its clock in real time). Groups run at multiples of 10 ms from
 // 100 ms up (a request for another rate is revised up, with OPC_S_UNSUPPORTEDRATE); a group's
 // first update falls one update period after it was created (or after its rate changed).
 //

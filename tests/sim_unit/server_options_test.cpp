@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "com/connection_point.h"
 #include "opcda/errors.h"
 #include "opcda/ids.h"
 #include "sim/address_space.h"
@@ -111,6 +113,86 @@ TEST(ServerOptions, QuotedArgumentsSplitBackIntoThemselves) {
     EXPECT_EQ(QuoteCommandArgument("a\\\"b"), "\"a\\\\\"b\"");
     EXPECT_EQ(QuoteCommandArgument("ends in \\"), std::nullopt);
     EXPECT_EQ(QuoteCommandArgument("two\nlines"), std::nullopt);
+}
+
+TEST(ServerOptions, FaultsWrittenAsOptionsReadBackTheSame) {
+    SimFaults faults;
+    faults.callResults["AddGroup"] = E_OUTOFMEMORY;
+    faults.callResults["IOPCAsyncIO2::Write"] = S_FALSE;
+    faults.callResults["GetStatus"] = static_cast<HRESULT>(0x00040005);
+    faults.itemErrors["Branch.With Blank"] = OPC_E_UNKNOWNITEMID;
+    faults.itemErrors["A.b=c"] = E_FAIL;
+    faults.missingInterfaces.insert(IID_IOPCAsyncIO2);
+    faults.missingInterfaces.insert(IID_IConnectionPointContainer);
+    faults.neverRefuseBrowseUp = true;
+    faults.enumFailAfter = 3;
+    faults.enumFailure = E_UNEXPECTED;
+    faults.delayMs = 60;
+    faults.dead = true;
+
+    const std::optional<std::vector<std::string>> arguments = FaultArguments(faults);
+    ASSERT_TRUE(arguments);
+    SimFaults back;
+    back.delayMs = 7;  // replaced, not merged
+    std::string error;
+    ASSERT_TRUE(ParseFaultArguments(*arguments, &back, &error)) << error;
+    EXPECT_EQ(back.callResults, faults.callResults);
+    EXPECT_EQ(back.itemErrors, faults.itemErrors);
+    EXPECT_EQ(back.missingInterfaces.size(), 2u);
+    EXPECT_EQ(back.missingInterfaces.count(IID_IOPCAsyncIO2), 1u);
+    EXPECT_EQ(back.missingInterfaces.count(IID_IConnectionPointContainer), 1u);
+    EXPECT_TRUE(back.neverRefuseBrowseUp);
+    EXPECT_EQ(back.enumFailAfter, 3);
+    EXPECT_EQ(back.enumFailure, E_UNEXPECTED);
+    EXPECT_EQ(back.delayMs, 60u);
+    EXPECT_TRUE(back.dead);
+
+    // No faults: no arguments, and they read back as no faults.
+    const std::optional<std::vector<std::string>> none = FaultArguments(SimFaults{});
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->empty());
+    ASSERT_TRUE(ParseFaultArguments(*none, &back, &error));
+    EXPECT_TRUE(back.callResults.empty() && back.itemErrors.empty());
+    EXPECT_FALSE(back.dead || back.neverRefuseBrowseUp);
+    EXPECT_EQ(back.delayMs, 0u);
+
+    // Names no option can carry are refused rather than sent as something else.
+    SimFaults emptyItem;
+    emptyItem.itemErrors[""] = E_FAIL;
+    EXPECT_EQ(FaultArguments(emptyItem), std::nullopt);
+    SimFaults brokenMethod;
+    brokenMethod.callResults["Add\nGroup"] = E_FAIL;
+    EXPECT_EQ(FaultArguments(brokenMethod), std::nullopt);
+}
+
+TEST(ServerOptions, FaultArgumentsRefuseAnythingElse) {
+    std::string error;
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"--load-items", "5"},
+                                               {"--address-space", "x.json"},
+                                               {"--die-after-ms", "5"},
+                                               {"--fail"},
+                                               {"--fail", "AddGroup"},
+                                               {"--delay-ms", "soon"},
+                                               {"AddGroup=E_FAIL"},
+                                               {"--dead", "--unknown"}}) {
+        SimFaults faults;
+        faults.delayMs = 9;
+        error.clear();
+        EXPECT_FALSE(ParseFaultArguments(bad, &faults, &error)) << bad.front();
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(faults.delayMs, 9u);  // untouched
+        EXPECT_FALSE(faults.dead);
+    }
+    // The switches are options of the program too.
+    ServerOptions options;
+    EXPECT_TRUE(IsServerFlag("--dead"));
+    EXPECT_FALSE(IsServerFlag("--delay-ms"));
+    EXPECT_TRUE(ParseServerFlag("--dead", &options));
+    EXPECT_TRUE(ParseServerFlag("--never-refuse-browse-up", &options));
+    EXPECT_FALSE(ParseServerFlag("--fail", &options));
+    EXPECT_TRUE(options.faults.dead && options.faults.neverRefuseBrowseUp);
+    EXPECT_EQ(options.arguments, (std::vector<std::string>{"--dead", "--never-refuse-browse-up"}));
 }
 
 }  // namespace

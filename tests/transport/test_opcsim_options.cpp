@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -290,6 +291,70 @@ TEST_F(OpcsimOptionsTest, ServerFasterThanTheClientIsHeldBackAndDrainsEnd) {
     sink->delay = std::chrono::milliseconds(0);
     EXPECT_EQ(point->Unadvise(cookie), S_OK);
     Apartment::Ui().Drain();
+}
+
+// 100-nanosecond intervals since 1601-01-01, as a signed count for differences.
+std::int64_t Ticks(const FILETIME& ft) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) |
+                                     ft.dwLowDateTime);
+}
+
+std::int64_t NowTicks() {
+    constexpr std::int64_t kUnixEpoch = 116444736000000000LL;
+    return kUnixEpoch + std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                                .count() *
+                            10;
+}
+
+TEST_F(OpcsimOptionsTest, ServerOnRealTimeStampsWithTheWallClock) {
+    ASSERT_EQ(RunProgram(OPCSIM_PATH, {"-RegServer"}), 0);
+    const std::int64_t before = NowTicks();
+    const ComPtr<IOPCServer> server = StartServer();
+    ASSERT_TRUE(server);
+    constexpr std::int64_t kSlack = 5LL * 10000000;  // five seconds
+
+    OPCSERVERSTATUS* status = nullptr;
+    ASSERT_EQ(server->GetStatus(&status), S_OK);
+    const std::int64_t started = Ticks(status->ftStartTime);
+    const std::int64_t current = Ticks(status->ftCurrentTime);
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+    EXPECT_LE(std::llabs(started - before), kSlack);
+    EXPECT_GE(current, started);
+    EXPECT_LE(std::llabs(current - NowTicks()), kSlack);
+
+    OPCHANDLE handle = 0;
+    DWORD revised = 0;
+    ComPtr<IUnknown> group;
+    ASSERT_EQ(server->AddGroup(u"G", TRUE, 100, 1, nullptr, nullptr, 0, &handle, &revised,
+                               IID_IUnknown, group.Put()),
+              S_OK);
+    ComPtr<IOPCItemMgt> items;
+    ASSERT_EQ(group->QueryInterface(IID_IOPCItemMgt, items.PutVoid()), S_OK);
+    std::u16string id = u"Signals.Ramp";
+    OPCITEMDEF def{};
+    def.szItemID = id.data();
+    def.bActive = TRUE;
+    def.hClient = 1;
+    OPCITEMRESULT* results = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(items->AddItems(1, &def, &results, &errors), S_OK);
+    OPCHANDLE item = results[0].hServer;
+    CoTaskMemFree(results);
+    CoTaskMemFree(errors);
+    // Some real time passes before the read.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ComPtr<IOPCSyncIO> io;
+    ASSERT_EQ(items->QueryInterface(IID_IOPCSyncIO, io.PutVoid()), S_OK);
+    OPCITEMSTATE* values = nullptr;
+    ASSERT_EQ(io->Read(OPC_DS_DEVICE, 1, &item, &values, &errors), S_OK);
+    const std::int64_t stamped = Ticks(values[0].ftTimeStamp);
+    VariantClear(&values[0].vDataValue);
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    EXPECT_LE(std::llabs(stamped - NowTicks()), kSlack);
+    EXPECT_GE(stamped, started + 2000000);  // the time passed shows
 }
 
 }  // namespace

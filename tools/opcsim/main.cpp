@@ -11,16 +11,33 @@
 // and listed by --help. A bad option or address-space file is reported on stderr before
 // anything is served.
 //
-// A served process runs the simulator's clock in real time and ends when its client is gone:
-// when the connection closes, or when every server object it created has been released and no
-// lock on the class factory is held.
+// A served process runs the simulator's clock in real time, its timestamps counted from the
+// wall-clock moment it started, and ends when its client is gone: when the connection closes,
+// or when every server object it created has been released and no lock on the class factory
+// is held.
+//
+// For tests, --control-fd M gives a second connected socket on which a test steers the running
+// server with lines of text (each answered by one line, "ok ..." or "error ..."):
+//
+//   advance MS      with --manual-clock: moves the clock by MS milliseconds (0 answers pending
+//                   asynchronous requests); answered once every callback it caused returned
+//   faults ARGS     replaces the faults with those the fault options ARGS give (quoted as a
+//                   command line)
+//   live            the number of server objects alive: "ok N"
+//
+// --manual-clock keeps the clock still between those steps, at the fixed start time of a
+// hand-driven clock, so that a test can count updates exactly. With a control channel the
+// process ends only when its connection closes.
 
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -38,8 +55,10 @@
 #include "com/guid.h"
 #include "com/reg_file.h"
 #include "com/registry.h"
+#include "rpc/local_server_provider.h"
 #include "rpc/transport.h"
 #include "sim/server_options.h"
+#include "sim/sim_time.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -53,6 +72,8 @@ enum class Mode { Help, RegServer, UnregServer, Embedding };
 struct Options {
     Mode mode = Mode::Help;
     int fd = kEmbeddingFd;
+    std::optional<int> controlFd;
+    bool manualClock = false;
     ServerOptions server;
 };
 
@@ -65,7 +86,14 @@ void PrintUsage(std::FILE* out) {
                  "                 given with it go into the registered command line\n"
                  "  -UnregServer   remove that registration\n"
                  "  -Embedding     serve a client connected on descriptor %d (or --fd N)\n"
-                 "options:\n%s",
+                 "options:\n%s"
+                 "test options (with -Embedding):\n"
+                 "  --control-fd M            a test steers the server with lines on the "
+                 "connected socket M:\n"
+                 "                            'advance MS', 'faults OPTIONS...', 'live'\n"
+                 "  --manual-clock            the clock moves only by 'advance' on the control "
+                 "socket, from\n"
+                 "                            the fixed start 2026-01-01 00:00:00 UTC\n",
                  kEmbeddingFd, ServerOptionsHelp());
 }
 
@@ -120,9 +148,7 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
             ok = setMode(Mode::UnregServer, arg);
         } else if (IsSwitch(arg, "Embedding")) {
             ok = setMode(Mode::Embedding, arg);
-        } else if (arg == "--never-refuse-browse-up") {
-            options.server.faults.neverRefuseBrowseUp = true;
-            options.server.arguments.emplace_back(arg);
+        } else if (ParseServerFlag(arg, &options.server)) {
         } else if (IsServerOption(arg) ||
                    (arg.starts_with("--") && arg.find('=') != std::string_view::npos &&
                     IsServerOption(arg.substr(0, arg.find('='))))) {
@@ -144,16 +170,24 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
                 std::fprintf(stderr, "opcsim: %s\n", error.c_str());
                 return std::nullopt;
             }
-        } else if (arg == "--fd") {
+        } else if (arg == "--fd" || arg == "--control-fd") {
             const std::optional<int> fd =
                 i + 1 < argc ? ParseFd(argv[i + 1]) : std::optional<int>();
             if (!fd) {
-                std::fprintf(stderr, "opcsim: --fd needs a descriptor number\n");
+                std::fprintf(stderr, "opcsim: %.*s needs a descriptor number\n",
+                             static_cast<int>(arg.size()), arg.data());
                 return std::nullopt;
             }
-            options.fd = *fd;
+            if (arg == "--fd") {
+                options.fd = *fd;
+            } else {
+                options.controlFd = *fd;
+            }
             fdGiven = true;
             ++i;
+        } else if (arg == "--manual-clock") {
+            options.manualClock = true;
+            fdGiven = true;
         } else {
             std::fprintf(stderr, "opcsim: unknown option '%.*s' (try --help)\n",
                          static_cast<int>(arg.size()), arg.data());
@@ -164,7 +198,15 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
         }
     }
     if (fdGiven && options.mode != Mode::Embedding) {
-        std::fprintf(stderr, "opcsim: --fd goes with -Embedding\n");
+        std::fprintf(stderr, "opcsim: --fd, --control-fd and --manual-clock go with -Embedding\n");
+        return std::nullopt;
+    }
+    if (options.manualClock && !options.controlFd) {
+        std::fprintf(stderr, "opcsim: --manual-clock needs --control-fd to move the clock\n");
+        return std::nullopt;
+    }
+    if (options.controlFd && *options.controlFd == options.fd) {
+        std::fprintf(stderr, "opcsim: --control-fd must differ from the served descriptor\n");
         return std::nullopt;
     }
     if (!options.server.arguments.empty() && options.mode != Mode::Embedding &&
@@ -305,7 +347,121 @@ class CountingFactory final : public ComObject<IClassFactory> {
     std::atomic<bool> created_{false};
 };
 
-int Serve(int fd, const ServerOptions& server) {
+// The test-control socket: lines in, one answer line out for each. Lines are bounded; a longer
+// one is answered with an error and skipped.
+class ControlChannel {
+  public:
+    static constexpr std::size_t kMaxLine = 64 * 1024;
+
+    explicit ControlChannel(int fd) : fd_(fd) {}
+    ~ControlChannel() { ::close(fd_); }
+    ControlChannel(const ControlChannel&) = delete;
+    ControlChannel& operator=(const ControlChannel&) = delete;
+
+    // Waits up to timeout for input and hands back the complete lines that came; false once
+    // the peer has closed its end (or the socket failed).
+    bool Read(std::chrono::milliseconds timeout, std::vector<std::string>* lines) {
+        pollfd p{fd_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(timeout.count()));
+        if (ready <= 0) {
+            return ready == 0 || errno == EINTR;
+        }
+        char chunk[4096];
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) {
+            return n < 0 && (errno == EINTR || errno == EAGAIN);
+        }
+        for (ssize_t k = 0; k < n; ++k) {
+            const char c = chunk[k];
+            if (c == '\n') {
+                if (overlong_) {
+                    Answer("error line longer than " + std::to_string(kMaxLine) + " bytes");
+                } else {
+                    if (!pending_.empty() && pending_.back() == '\r') {
+                        pending_.pop_back();
+                    }
+                    lines->push_back(std::move(pending_));
+                }
+                pending_.clear();
+                overlong_ = false;
+            } else if (pending_.size() >= kMaxLine) {
+                overlong_ = true;
+                pending_.clear();
+            } else if (!overlong_) {
+                pending_.push_back(c);
+            }
+        }
+        return true;
+    }
+
+    void Answer(const std::string& line) {
+        const std::string out = line + "\n";
+        std::size_t sent = 0;
+        while (sent < out.size()) {
+            const ssize_t n = ::send(fd_, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return;  // the peer is gone; the next read sees it
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+
+  private:
+    int fd_;
+    std::string pending_;
+    bool overlong_ = false;
+};
+
+// Carries out one control line on the clock's thread, between the clock's own steps.
+std::string RunControlLine(const std::string& line, bool manualClock, Simulator& simulator) {
+    const std::size_t blank = line.find(' ');
+    const std::string_view command = std::string_view(line).substr(0, blank);
+    const std::string_view rest =
+        blank == std::string::npos ? std::string_view() : std::string_view(line).substr(blank + 1);
+    if (command == "advance") {
+        constexpr std::uint64_t kMaxStep = 24ULL * 60 * 60 * 1000;
+        std::uint64_t ms = 0;
+        const bool number =
+            !rest.empty() && rest.size() <= 8 &&
+            std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!number || (ms = std::stoull(std::string(rest))) > kMaxStep) {
+            return "error advance needs milliseconds up to " + std::to_string(kMaxStep);
+        }
+        if (!manualClock) {
+            return "error the clock runs in real time (no --manual-clock)";
+        }
+        simulator.AdvanceTime(std::chrono::milliseconds(ms));
+        return "ok";
+    }
+    if (command == "faults") {
+        const std::optional<std::vector<std::string>> arguments = SplitCommandLine(rest);
+        if (!arguments) {
+            return "error faults: unterminated quote";
+        }
+        SimFaults faults;
+        std::string error;
+        if (!ParseFaultArguments(*arguments, &faults, &error)) {
+            return "error faults: " + error;
+        }
+        simulator.Faults() = std::move(faults);
+        return "ok";
+    }
+    if (command == "live" && rest.empty()) {
+        return "ok " + std::to_string(simulator.LiveServerCount());
+    }
+    return "error unknown command";
+}
+
+int Serve(const Options& options) {
+    const ServerOptions& server = options.server;
+    const int fd = options.fd;
+    // Timestamps in real time count from now; a hand-driven clock keeps its fixed start.
+    if (!options.manualClock) {
+        SetSimStartFileTime(WallClockFileTime());
+    }
     // The address space and faults first: a server that cannot be what it was told to be
     // serves nothing.
     Simulator simulator(SimOptionsFor(server));
@@ -314,11 +470,24 @@ int Serve(int fd, const ServerOptions& server) {
         std::fprintf(stderr, "opcsim: %s\n", error.c_str());
         return 1;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+    const auto isSocket = [](int descriptor) {
+        struct stat info {};
+        return ::fstat(descriptor, &info) == 0 && S_ISSOCK(info.st_mode);
+    };
+    if (!isSocket(fd)) {
         std::fprintf(stderr, "opcsim: descriptor %d is not a connected socket\n", fd);
         return 1;
     }
+    std::unique_ptr<ControlChannel> control;
+    if (options.controlFd) {
+        if (!isSocket(*options.controlFd)) {
+            std::fprintf(stderr, "opcsim: control descriptor %d is not a connected socket\n",
+                         *options.controlFd);
+            return 1;
+        }
+        control = std::make_unique<ControlChannel>(*options.controlFd);
+    }
+    const bool steered = control != nullptr;
     const ComPtr<CountingFactory> factory =
         MakeComObject<CountingFactory>(simulator.ClassFactory());
     std::shared_ptr<RpcLink> link;
@@ -332,19 +501,40 @@ int Serve(int fd, const ServerOptions& server) {
     constexpr auto kTick = std::chrono::milliseconds(10);
     const Clock::time_point started = Clock::now();
     Clock::time_point last = started;
-    while (!link->WaitClosed(kTick)) {
+    std::vector<std::string> lines;
+    for (;;) {
+        // The control socket is read here, on the clock's thread, so its steps never overlap
+        // the clock's own.
+        if (control) {
+            lines.clear();
+            const bool open = control->Read(kTick, &lines);
+            for (const std::string& line : lines) {
+                control->Answer(RunControlLine(line, options.manualClock, simulator));
+            }
+            if (!open) {
+                control.reset();
+            }
+            if (!link->IsOpen()) {
+                break;
+            }
+        } else if (link->WaitClosed(kTick)) {
+            break;
+        }
         if (server.dieAfterMs &&
             Clock::now() - started >= std::chrono::milliseconds(*server.dieAfterMs)) {
             // A crash, as far as the client can tell: no goodbye, no cleanup.
             std::fflush(stderr);
             ::_exit(3);
         }
-        // Whole milliseconds only; the rest carries over to the next tick.
-        const auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last);
-        last += elapsed;
-        simulator.AdvanceTime(elapsed);
-        if (factory->Created() && simulator.LiveServerCount() == 0 && !factory->Locked()) {
+        if (!options.manualClock) {
+            // Whole milliseconds only; the rest carries over to the next tick.
+            const auto elapsed =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - last);
+            last += elapsed;
+            simulator.AdvanceTime(elapsed);
+        }
+        if (!steered && factory->Created() && simulator.LiveServerCount() == 0 &&
+            !factory->Locked()) {
             break;
         }
     }
@@ -368,7 +558,7 @@ int main(int argc, char** argv) {
         case Mode::UnregServer:
             return UnregisterServer();
         case Mode::Embedding:
-            return Serve(options->fd, options->server);
+            return Serve(*options);
     }
     return 2;
 }

@@ -5,20 +5,15 @@
 
 #include "com/activation.h"
 #include "com/registry.h"
+#include "com/registry_fixture.h"
 #include "sim_client.h"
 
 namespace {
 
-bool KeyExists(const std::string& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    RegCloseKey(key);
-    return true;
-}
+// In a registry of its own: a simulator the user registered as a local server must not count.
+using RegistrationInPrivateRegistry = RegistryTest;
 
-TEST(Registration, ActivationReachesTheInProcessSimulator) {
+TEST_F(RegistrationInPrivateRegistry, ActivationReachesTheInProcessSimulator) {
     Simulator sim;
     ASSERT_EQ(RegisterSimulatorInProcess(sim), S_OK);
 
@@ -26,8 +21,10 @@ TEST(Registration, ActivationReachesTheInProcessSimulator) {
     ASSERT_EQ(CLSIDFromProgID(u"Tagvista.Simulator.1", &clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_TagvistaSimulator);
     const std::string key = "CLSID\\" + GuidToString(CLSID_TagvistaSimulator);
-    EXPECT_TRUE(KeyExists(key + "\\Implemented Categories\\" + GuidToString(CATID_OPCDAServer20)));
-    EXPECT_FALSE(KeyExists(key + "\\LocalServer32"));
+    EXPECT_TRUE(KeyExists(
+        HKEY_CLASSES_ROOT,
+        (key + "\\Implemented Categories\\" + GuidToString(CATID_OPCDAServer20)).c_str()));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, (key + "\\LocalServer32").c_str()));
 
     ComPtr<IOPCServer> server;
     ASSERT_EQ(CoCreateInstance(CLSID_TagvistaSimulator, nullptr, CLSCTX_LOCAL_SERVER,

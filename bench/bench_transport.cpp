@@ -2,10 +2,11 @@
 // delivers changes to 100,000 items in 10 groups as fast as it can: out of process (a real
 // opcsim, over the transport, through the apartment's queue) beside in process (the simulation
 // server's callbacks made straight into the groups), measured in the same run. Both paths end
-// in COPCGroup::OnDataChange, CDoc::OnItemUpdate and ApplyUpdate into records with history on.
-// Afterwards it prints both rates, their ratio, and the client's resident memory per item for
-// the out-of-process configuration (growth of the resident set from before the configuration
-// was built to after its first full round of updates, divided by 100,000).
+// in COPCGroup::OnDataChange, CDoc::OnItemUpdate and ApplyUpdate into the records (history off,
+// as a new record has it). Afterwards it prints both rates, their ratio, and the client's
+// resident memory per item for the out-of-process configuration (growth of the resident set
+// from before the configuration was built to after its first full round of updates, divided
+// by 100,000).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>

@@ -280,31 +280,20 @@ StubCore::~StubCore() {
 
 kj::Promise<void> StubCore::QueryInterface(QueryInterfaceContext context) {
     const IID riid = GetGuid(context.getParams().getIid());
-    struct Out {
-        HRESULT hr = E_FAIL;
-        OutgoingObject object;
-    };
     ComPtr<IUnknown> itf = itf_;
-    return Dispatch<Out>(*connection_,
-                         [itf = std::move(itf), riid](Out& out) {
-                             IUnknown* found = nullptr;
-                             out.hr = itf->QueryInterface(riid, reinterpret_cast<void**>(&found));
-                             if (FAILED(out.hr)) {
-                                 found = nullptr;
-                             }
-                             out.object = OutgoingObject::Adopt(found, riid);
-                         })
-        .then([connection = connection_, context](kj::Own<Out> out) mutable {
+    return Dispatch<ObjectOut>(*connection_,
+                               [itf = std::move(itf), riid](ObjectOut& out) {
+                                   IUnknown* found = nullptr;
+                                   out.hr =
+                                       itf->QueryInterface(riid, reinterpret_cast<void**>(&found));
+                                   if (FAILED(out.hr)) {
+                                       found = nullptr;
+                                   }
+                                   out.object = OutgoingObject::Adopt(found, riid);
+                               })
+        .then([connection = connection_, context](kj::Own<ObjectOut> out) mutable {
             auto results = context.getResults();
-            HRESULT hr = out->hr;
-            if (SUCCEEDED(hr)) {
-                const HRESULT sent =
-                    ExportObject(*connection, std::move(out->object), results.initObject());
-                if (FAILED(sent)) {
-                    hr = sent;
-                }
-            }
-            results.setHr(hr);
+            results.setHr(PutObject(*connection, *out, [&] { return results.initObject(); }));
         });
 }
 

@@ -140,6 +140,27 @@ HRESULT ImportCap(Connection& connection, wire::Unknown::Client cap, std::uint64
 // RPC thread. Writes the object (a stub for a local one, the capability itself for the peer's
 // own object). E_NOINTERFACE when the interface cannot cross.
 HRESULT ExportObject(Connection& connection, OutgoingObject object, wire::ObjectRef::Builder out);
+
+// What a call that hands out one object leaves for the RPC thread (null object on failure).
+struct ObjectOut {
+    HRESULT hr = E_FAIL;
+    OutgoingObject object;
+};
+
+// RPC thread. Sends the object of an ObjectOut through init (a results field's initX) and gives the
+// HRESULT to answer: a failure to send the object replaces a success.
+template <class Init>
+HRESULT PutObject(Connection& connection, ObjectOut& out, Init&& init) {
+    HRESULT hr = out.hr;
+    if (out.object.itf) {
+        const HRESULT sent = ExportObject(connection, std::move(out.object), init());
+        if (FAILED(sent) && SUCCEEDED(hr)) {
+            hr = sent;
+        }
+    }
+    return hr;
+}
+
 // RPC thread. The local pointer for a received reference, with one reference: a proxy, or the
 // local object itself when the peer hands back one of ours. Null for an unset reference.
 HRESULT ImportObject(Connection& connection, wire::ObjectRef::Reader ref, REFIID iid,

@@ -270,8 +270,7 @@ class AgentServer final : public wire::NodeAgent::Server {
         }
         struct Out {
             HRESULT hr = E_FAIL;
-            std::vector<HRESULT> found;
-            std::vector<OutgoingObject> objects;
+            std::vector<ObjectOut> found;  // one per interface asked for
         };
         return Dispatch<Out>(
                    *connection,
@@ -299,8 +298,7 @@ class AgentServer final : public wire::NodeAgent::Server {
                            } else if (itf == nullptr) {
                                hr = E_NOINTERFACE;
                            }
-                           out.found.push_back(hr);
-                           out.objects.push_back(OutgoingObject::Adopt(itf, iid));
+                           out.found.push_back(ObjectOut{hr, OutgoingObject::Adopt(itf, iid)});
                        }
                    })
             .then([connection, context](kj::Own<Out> out) mutable {
@@ -310,16 +308,9 @@ class AgentServer final : public wire::NodeAgent::Server {
                     return;
                 }
                 auto entries = results.initResults(static_cast<unsigned>(out->found.size()));
-                for (std::size_t i = 0; i < out->found.size(); ++i) {
-                    HRESULT hr = out->found[i];
-                    if (SUCCEEDED(hr)) {
-                        const HRESULT sent = ExportObject(*connection, std::move(out->objects[i]),
-                                                          entries[i].initObject());
-                        if (FAILED(sent)) {
-                            hr = sent;
-                        }
-                    }
-                    entries[i].setHr(hr);
+                for (unsigned i = 0; i < entries.size(); ++i) {
+                    entries[i].setHr(PutObject(*connection, out->found[i],
+                                               [&] { return entries[i].initObject(); }));
                 }
             });
     }
@@ -329,35 +320,24 @@ class AgentServer final : public wire::NodeAgent::Server {
         auto params = context.getParams();
         const CLSID clsid = GetGuid(params.getClsid());
         const IID iid = GetGuid(params.getIid());
-        struct Out {
-            HRESULT hr = E_FAIL;
-            OutgoingObject object;
-        };
-        return Dispatch<Out>(*connection,
-                             [starter = starter_, session = session_, clsid, iid](Out& out) {
-                                 IUnknown* itf = nullptr;
-                                 std::vector<pid_t> started;
-                                 out.hr = starter->GetClassObject(
-                                     clsid, iid, reinterpret_cast<void**>(&itf), started);
-                                 Remember(session, started);
-                                 if (FAILED(out.hr)) {
-                                     itf = nullptr;
-                                 } else if (itf == nullptr) {
-                                     out.hr = E_NOINTERFACE;
-                                 }
-                                 out.object = OutgoingObject::Adopt(itf, iid);
-                             })
-            .then([connection, context](kj::Own<Out> out) mutable {
+        return Dispatch<ObjectOut>(
+                   *connection,
+                   [starter = starter_, session = session_, clsid, iid](ObjectOut& out) {
+                       IUnknown* itf = nullptr;
+                       std::vector<pid_t> started;
+                       out.hr = starter->GetClassObject(clsid, iid, reinterpret_cast<void**>(&itf),
+                                                        started);
+                       Remember(session, started);
+                       if (FAILED(out.hr)) {
+                           itf = nullptr;
+                       } else if (itf == nullptr) {
+                           out.hr = E_NOINTERFACE;
+                       }
+                       out.object = OutgoingObject::Adopt(itf, iid);
+                   })
+            .then([connection, context](kj::Own<ObjectOut> out) mutable {
                 auto results = context.getResults();
-                HRESULT hr = out->hr;
-                if (SUCCEEDED(hr)) {
-                    const HRESULT sent =
-                        ExportObject(*connection, std::move(out->object), results.initObject());
-                    if (FAILED(sent)) {
-                        hr = sent;
-                    }
-                }
-                results.setHr(hr);
+                results.setHr(PutObject(*connection, *out, [&] { return results.initObject(); }));
             });
     }
 

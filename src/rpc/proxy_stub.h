@@ -178,24 +178,4 @@ kj::Promise<void> AnswerHr(Connection& connection, Context context, Fn&& fn) {
         .then([context](kj::Own<HRESULT> hr) mutable { context.getResults().setHr(*hr); });
 }
 
-// What a call that hands out one object leaves for the RPC thread.
-struct ObjectOut {
-    HRESULT hr = E_FAIL;
-    OutgoingObject object;
-};
-
-// Sends the object of an ObjectOut through init (a results field's initX) and gives the
-// HRESULT to answer: a failure to send the object replaces a success.
-template <class Init>
-HRESULT PutObject(Connection& connection, ObjectOut& out, Init&& init) {
-    HRESULT hr = out.hr;
-    if (out.object.itf) {
-        const HRESULT sent = ExportObject(connection, std::move(out.object), init());
-        if (FAILED(sent) && SUCCEEDED(hr)) {
-            hr = sent;
-        }
-    }
-    return hr;
-}
-
 }  // namespace tgv::rpc

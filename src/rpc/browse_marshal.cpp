@@ -91,13 +91,7 @@ class BrowseProxy final
   private:
     template <class Response>
     HRESULT TakeEnum(Response& r, LPENUMSTRING* out) {
-        HRESULT imported = S_OK;
-        if (out != nullptr) {
-            IUnknown* e = nullptr;
-            imported = ImportObject(Conn(), r.getEnum(), IID_IEnumString, &e);
-            *out = static_cast<IEnumString*>(e);
-        }
-        return FirstFailure(r.getHr(), imported);
+        return TakeObject(Conn(), r.getHr(), r.getEnum(), IID_IEnumString, out);
     }
 };
 

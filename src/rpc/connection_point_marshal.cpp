@@ -25,13 +25,8 @@ class ContainerProxy final
             auto request = cap.enumConnectionPointsRequest();
             request.setWants(Wants(ppEnum));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppEnum != nullptr) {
-                    IUnknown* e = nullptr;
-                    imported = ImportObject(Conn(), r.getEnum(), IID_IEnumConnectionPoints, &e);
-                    *ppEnum = static_cast<IEnumConnectionPoints*>(e);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getEnum(), IID_IEnumConnectionPoints,
+                                  ppEnum);
             });
         });
     }
@@ -45,13 +40,7 @@ class ContainerProxy final
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(ppCP));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppCP != nullptr) {
-                    IUnknown* point = nullptr;
-                    imported = ImportObject(Conn(), r.getPoint(), IID_IConnectionPoint, &point);
-                    *ppCP = static_cast<IConnectionPoint*>(point);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getPoint(), IID_IConnectionPoint, ppCP);
             });
         });
     }
@@ -120,14 +109,8 @@ class PointProxy final : public ProxyOf<IConnectionPoint, wire::ConnectionPoint>
             auto request = cap.getConnectionPointContainerRequest();
             request.setWants(Wants(ppCPC));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppCPC != nullptr) {
-                    IUnknown* container = nullptr;
-                    imported = ImportObject(Conn(), r.getContainer(), IID_IConnectionPointContainer,
-                                            &container);
-                    *ppCPC = static_cast<IConnectionPointContainer*>(container);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getContainer(),
+                                  IID_IConnectionPointContainer, ppCPC);
             });
         });
     }
@@ -167,13 +150,7 @@ class PointProxy final : public ProxyOf<IConnectionPoint, wire::ConnectionPoint>
             auto request = cap.enumConnectionsRequest();
             request.setWants(Wants(ppEnum));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppEnum != nullptr) {
-                    IUnknown* e = nullptr;
-                    imported = ImportObject(Conn(), r.getEnum(), IID_IEnumConnections, &e);
-                    *ppEnum = static_cast<IEnumConnections*>(e);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getEnum(), IID_IEnumConnections, ppEnum);
             });
         });
     }

@@ -79,13 +79,7 @@ class EnumProxyBase : public ProxyOf<I, W> {
             auto request = cap.cloneRequest();
             request.setWants(Wants(ppenum));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppenum != nullptr) {
-                    IUnknown* e = nullptr;
-                    imported = ImportObject(this->Conn(), r.getEnum(), I::iid, &e);
-                    *ppenum = static_cast<I*>(e);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(this->Conn(), r.getHr(), r.getEnum(), I::iid, ppenum);
             });
         });
     }

@@ -314,11 +314,7 @@ class GroupStateProxy final : public ProxyOf<IOPCGroupStateMgt, wire::OpcGroupSt
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(ppUnk));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppUnk != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, ppUnk);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, ppUnk);
             });
         });
     }
@@ -546,11 +542,7 @@ class ItemMgtProxy final : public ProxyOf<IOPCItemMgt, wire::OpcItemMgt> {
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(ppUnk));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppUnk != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, ppUnk);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, ppUnk);
             });
         });
     }
@@ -818,13 +810,8 @@ class EnumItemAttributesProxy final
             auto request = cap.cloneRequest();
             request.setWants(Wants(ppEnumItemAttributes));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppEnumItemAttributes != nullptr) {
-                    IUnknown* e = nullptr;
-                    imported = ImportObject(Conn(), r.getEnum(), IID_IEnumOPCItemAttributes, &e);
-                    *ppEnumItemAttributes = static_cast<IEnumOPCItemAttributes*>(e);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getEnum(), IID_IEnumOPCItemAttributes,
+                                  ppEnumItemAttributes);
             });
         });
     }

@@ -165,6 +165,20 @@ inline HRESULT FirstFailure(HRESULT answer, HRESULT decoding) {
     return FAILED(decoding) ? decoding : answer;
 }
 
+// The answer of a call that hands out one object: the reference imported into *out as an I
+// when the caller asked for it, and the call's HRESULT unless the import failed.
+template <class I>
+HRESULT TakeObject(Connection& connection, HRESULT answer, wire::ObjectRef::Reader ref, REFIID iid,
+                   I** out) {
+    HRESULT imported = S_OK;
+    if (out != nullptr) {
+        IUnknown* object = nullptr;
+        imported = ImportObject(connection, ref, iid, &object);
+        *out = static_cast<I*>(object);
+    }
+    return FirstFailure(answer, imported);
+}
+
 // Sends a request whose only result is an HRESULT.
 template <class Request>
 kj::Promise<HRESULT> SendForHr(Request& request) {

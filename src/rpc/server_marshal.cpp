@@ -46,11 +46,7 @@ class ClassFactoryProxy final : public ProxyOf<IClassFactory, wire::ClassFactory
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(out));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (out != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, out);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, out);
             });
         });
     }
@@ -142,11 +138,7 @@ class OpcServerProxy final : public ProxyOf<IOPCServer, wire::OpcServer> {
                 if (pRevisedUpdateRate != nullptr) {
                     *pRevisedUpdateRate = r.getRevisedUpdateRate();
                 }
-                HRESULT imported = S_OK;
-                if (ppUnk != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, ppUnk);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, ppUnk);
             });
         });
     }
@@ -180,11 +172,7 @@ class OpcServerProxy final : public ProxyOf<IOPCServer, wire::OpcServer> {
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(ppUnk));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppUnk != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, ppUnk);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, ppUnk);
             });
         });
     }
@@ -245,11 +233,7 @@ class OpcServerProxy final : public ProxyOf<IOPCServer, wire::OpcServer> {
             PutGuid(request.initIid(), riid);
             request.setWants(Wants(ppUnk));
             return request.send().then([&](auto&& r) -> HRESULT {
-                HRESULT imported = S_OK;
-                if (ppUnk != nullptr) {
-                    imported = ImportObject(Conn(), r.getObject(), riid, ppUnk);
-                }
-                return FirstFailure(r.getHr(), imported);
+                return TakeObject(Conn(), r.getHr(), r.getObject(), riid, ppUnk);
             });
         });
     }
